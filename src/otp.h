@@ -1,0 +1,28 @@
+// The code engine: base32 secrets to key bytes, and time-based one-time codes from them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+// Decodes a base32 secret as typed. Letters of either case and the digits 2-7 carry value; every
+// other byte is skipped, and a trailing partial byte is dropped. Never fails.
+std::string base32Decode(const std::string& base32);
+
+// The code of `secret` for the step that holds `currentTime` (seconds since the Unix epoch):
+// exactly `codeDigits` decimal digits. `timeStep` must be at least 1 and `codeDigits` 1 to 9.
+// When libcrypto cannot compute the HMAC, writes one error line and returns nothing.
+std::optional<std::string> generateOTP(const std::string& secret, std::uint64_t timeStep,
+                                       std::uint32_t codeDigits, std::int64_t currentTime);
+// The same at the present moment, read from the system clock.
+std::optional<std::string> generateOTP(const std::string& secret, std::uint64_t timeStep,
+                                       std::uint32_t codeDigits);
+
+// Whether `otp` is exactly the code of `secret` for the step that holds `currentTime`; nothing,
+// after its error line, when the code cannot be computed.
+std::optional<bool> verifyOTP(const std::string& secret, const std::string& otp,
+                              std::uint64_t timeStep, std::uint32_t codeDigits,
+                              std::int64_t currentTime);
+// The same at the present moment, read from the system clock.
+std::optional<bool> verifyOTP(const std::string& secret, const std::string& otp,
+                              std::uint64_t timeStep, std::uint32_t codeDigits);
