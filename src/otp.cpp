@@ -101,5 +101,6 @@ std::optional<bool> verifyOTP(const std::string& secret, const std::string& otp,
 
 std::optional<bool> verifyOTP(const std::string& secret, const std::string& otp,
                               std::uint64_t timeStep, std::uint32_t codeDigits) {
-  return verifyOTP(secret, otp, timeStep, codeDigits, static_cast<std::int64_t>(std::time(nullptr)));
+  return verifyOTP(secret, otp, timeStep, codeDigits,
+                   static_cast<std::int64_t>(std::time(nullptr)));
 }
