@@ -19,7 +19,7 @@ constexpr std::uint32_t kCodeDigits = 6;
 using StorePtr = std::unique_ptr<sqlite3, decltype(&closeStore)>;
 using StatementPtr = std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)>;
 
-void showUsage(std::string appname) {
+void showUsage(const std::string& appname) {
   std::cerr << "Usage: " << appname << "\n"
             << "\taddcode --key=<secret key> --site=<site name> --account=<account name>\n"
             << "\tdelcode --id=<id>\n"
