@@ -15,6 +15,15 @@ void writeErrorLine(const std::string& context, const char* detail) {
   std::cerr << context << ": " << detail << std::endl;
 }
 
+// Runs `sql`; on failure writes `context` with the error text that SQLite gave for it.
+bool execute(sqlite3* db, const char* sql, const std::string& context) {
+  char* error = nullptr;
+  const bool done = sqlite3_exec(db, sql, nullptr, nullptr, &error) == SQLITE_OK;
+  if (!done) writeErrorLine(context, error != nullptr ? error : sqlite3_errmsg(db));
+  sqlite3_free(error);
+  return done;
+}
+
 }  // namespace
 
 sqlite3* openStore() {
@@ -30,10 +39,9 @@ sqlite3* openStore() {
     return nullptr;
   }
 
-  char* error = nullptr;
-  if (sqlite3_exec(db, sql_create_table, nullptr, nullptr, &error) != SQLITE_OK) {
-    writeErrorLine("Error creating table", error != nullptr ? error : sqlite3_errmsg(db));
-    sqlite3_free(error);
+  // A deleted secret must not linger in the file's free pages; some builds leave this off.
+  if (!execute(db, "PRAGMA secure_delete = ON", "Error opening database") ||
+      !execute(db, sql_create_table, "Error creating table")) {
     closeStore(db);
     return nullptr;
   }
