@@ -1,7 +1,9 @@
 #include "main.h"
 
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -165,16 +167,27 @@ int verifyCode(const Invocation& invocation) {
   return 0;
 }
 
+int carryOut(sqlite3* db, const Invocation& invocation) {
+  if (invocation.mode == "addcode") return addCode(db, invocation);
+  if (invocation.mode == "delcode") return deleteCode(db, invocation);
+  if (invocation.mode == "lscodes") return listCodes(db);
+  return verifyCode(invocation);
+}
+
 }  // namespace
 
 int runCommand(const Invocation& invocation) {
   // Every command opens the store, so that even a first vercode leaves a ready file behind.
   const StorePtr db(openStore(), &closeStore);
   if (!db) return 1;
-  if (invocation.mode == "addcode") return addCode(db.get(), invocation);
-  if (invocation.mode == "delcode") return deleteCode(db.get(), invocation);
-  if (invocation.mode == "lscodes") return listCodes(db.get());
-  return verifyCode(invocation);
+  const int status = carryOut(db.get(), invocation);
+  // Every result line is flushed, so a failed write shows here; a result the user never saw is
+  // no success.
+  if (status == 0 && !std::cout) {
+    std::cerr << "Error writing output: " << std::strerror(errno) << std::endl;
+    return 1;
+  }
+  return status;
 }
 
 int main(int argc, char* argv[]) {

@@ -1,8 +1,12 @@
 #include "otp.h"
 
+#include <cstdint>
+#include <cstdlib>
 #include <string>
+#include <utility>
 
 #include <gtest/gtest.h>
+#include <openssl/crypto.h>
 
 namespace {
 
@@ -81,6 +85,18 @@ TEST(VerifyOTP, AcceptsTheCodeOfAnEmptySecret) {
   EXPECT_EQ(code.find_first_not_of("0123456789"), std::string::npos);
   EXPECT_EQ(code.size(), 6U);
   EXPECT_EQ(verifyOTP("", code, 30, 6, 1111111109), true);
+}
+
+TEST(GenerateOTPDeathTest, FailedHMACGivesOneErrorLineAndNoCode) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");  // a fresh process, whose libcrypto is unused
+  auto withUnloadableConfig = [] {
+    OPENSSL_INIT_SETTINGS* settings = OPENSSL_INIT_new();
+    OPENSSL_INIT_set_config_filename(settings, KAVRO_UNLOADABLE_OPENSSL_CONF);
+    OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CONFIG, settings);
+    std::exit(!generateOTP(kRfcKey, 30, 6, 59) && !verifyOTP(kRfcKey, "287082", 30, 6, 59) ? 0 : 1);
+  };
+  EXPECT_EXIT(withUnloadableConfig(), ::testing::ExitedWithCode(0),
+              "^Error computing code: .*unsupported\nError computing code: .*unsupported\n$");
 }
 
 }  // namespace
