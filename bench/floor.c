@@ -25,10 +25,14 @@ static size_t decode(const char *text, unsigned char *out) {
   for (; *text != '\0'; ++text) {
     const unsigned char c = (unsigned char)*text;
     int value;
-    if (c >= 'A' && c <= 'Z') value = c - 'A';
-    else if (c >= 'a' && c <= 'z') value = c - 'a';
-    else if (c >= '2' && c <= '7') value = c - '2' + 26;
-    else continue;
+    if (c >= 'A' && c <= 'Z')
+      value = c - 'A';
+    else if (c >= 'a' && c <= 'z')
+      value = c - 'a';
+    else if (c >= '2' && c <= '7')
+      value = c - '2' + 26;
+    else
+      continue;
     pending = (pending << 5) | (unsigned int)value;
     pendingBits += 5;
     if (pendingBits >= 8) {
@@ -90,8 +94,8 @@ int main(int argc, char *argv[]) {
     while ((result = sqlite3_step(stmt)) == SQLITE_ROW) {
       if (!totp((const char *)sqlite3_column_text(stmt, 1), code)) return 1;
       printf("ID: %d\tSite: %s\tAccount: %s\tGenerated code: %s\n", sqlite3_column_int(stmt, 0),
-             (const char *)sqlite3_column_text(stmt, 2),
-             (const char *)sqlite3_column_text(stmt, 3), code);
+             (const char *)sqlite3_column_text(stmt, 2), (const char *)sqlite3_column_text(stmt, 3),
+             code);
       fflush(stdout);
     }
     if (result != SQLITE_DONE) return 1;
