@@ -14,7 +14,7 @@
 
 // The entry point is the unit under test: renamed, it can be called once per input.
 #define main kavroMain
-#include "../src/main.cpp"
+#include "../src/main.cpp"  // NOLINT(bugprone-suspicious-include)
 #undef main
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
@@ -31,6 +31,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     words.push_back(word);
   }
   std::vector<char*> argv;
+  argv.reserve(words.size() + 1);
   for (std::string& word : words) argv.push_back(word.data());
   argv.push_back(nullptr);
 

@@ -39,7 +39,7 @@ TEST(Base32Decode, DecodesLettersOfEitherCaseAndDigits2To7) {
 }
 
 TEST(Base32Decode, SkipsBytesJustOutsideTheAlphabet) {
-  for (const char foreign : std::string("0189@[`{=\x80\xff", 12)) {  // the last is a NUL
+  for (const char foreign : std::string("0189@[`{=\x80\xff") + '\0') {
     EXPECT_EQ(base32Decode(std::string("MF") + foreign + "RGG"), "abc") << int(foreign);
   }
 }
@@ -54,7 +54,7 @@ TEST(GenerateOTP, MatchesPublishedVectorsKeepingLeadingZeros) {
 TEST(GenerateOTP, ChangesOnlyAtStepBoundaries) {
   const char* hotp[] = {"755224", "287082", "359152", "969429", "338314",
                         "254676", "287922", "162583", "399871", "520489"};
-  for (int count = 0; count < 10; ++count) {
+  for (std::int64_t count = 0; count < 10; ++count) {
     EXPECT_EQ(codeAt(kRfcKey, 30 * count), hotp[count]) << "first second of step " << count;
     EXPECT_EQ(codeAt(kRfcKey, 30 * count + 29), hotp[count]) << "last second of step " << count;
   }
@@ -93,6 +93,7 @@ TEST(GenerateOTPDeathTest, FailedHMACGivesOneErrorLineAndNoCode) {
     OPENSSL_INIT_SETTINGS* settings = OPENSSL_INIT_new();
     OPENSSL_INIT_set_config_filename(settings, KAVRO_UNLOADABLE_OPENSSL_CONF);
     OPENSSL_init_crypto(OPENSSL_INIT_LOAD_CONFIG, settings);
+    OPENSSL_INIT_free(settings);
     std::exit(!generateOTP(kRfcKey, 30, 6, 59) && !verifyOTP(kRfcKey, "287082", 30, 6, 59) ? 0 : 1);
   };
   EXPECT_EXIT(withUnloadableConfig(), ::testing::ExitedWithCode(0),
