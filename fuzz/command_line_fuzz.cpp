@@ -21,6 +21,7 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
   // All inputs run in one scratch directory: give TMPDIR a memory file system for speed.
   std::string dir = (std::filesystem::temp_directory_path() / "kavro-fuzz-XXXXXX").string();
   if (mkdtemp(dir.data()) == nullptr || chdir(dir.c_str()) != 0) std::abort();
+  std::atexit([] { std::filesystem::remove_all(std::filesystem::current_path()); });
   return 0;
 }
 
