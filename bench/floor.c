@@ -1,7 +1,8 @@
 /* The floor that kavro is measured against: the same library calls as kavro makes for one
- * command, and nothing more. It opens "kavro.db" and creates the table, runs the command's one
- * statement, computes each code with the one-shot HMAC-SHA1 and writes each result as one
- * flushed line, as kavro does; it checks no argument and reports no error beyond its exit status.
+ * command, and nothing more. It opens "kavro.db", turns secure_delete on and creates the table,
+ * runs the command's one statement, computes each code with the one-shot HMAC-SHA1 and writes
+ * each result as one flushed line, as kavro does; it checks no argument and reports no error
+ * beyond its exit status.
  *
  *   floor addcode KEY SITE ACCOUNT
  *   floor lscodes
@@ -72,6 +73,7 @@ int main(int argc, char *argv[]) {
   /* kavro tells libcrypto not to read its configuration file; the floor does the same. */
   OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, NULL);
   if (sqlite3_open("kavro.db", &db) != SQLITE_OK ||
+      sqlite3_exec(db, "PRAGMA secure_delete = ON", NULL, NULL, NULL) != SQLITE_OK ||
       sqlite3_exec(db,
                    "CREATE TABLE IF NOT EXISTS records (id INTEGER PRIMARY KEY, key TEXT NOT NULL, "
                    "site TEXT, account TEXT)",
