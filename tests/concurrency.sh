@@ -22,7 +22,7 @@ wait
 
 rows() { sqlite3 kavro.db "SELECT count(*) FROM records WHERE $1"; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
-declare -A done=() refused=()
+declare -A succeeded=() refused=()
 check() {  # name, kind, stdout pattern on success, rows expected on success, rows on failure
   local name=$1 kind=$2 pattern=$3 condition=$4 okRows=$5 failRows=$6
   if [ "$(cat "$name.rc")" = 0 ]; then
@@ -30,7 +30,7 @@ check() {  # name, kind, stdout pattern on success, rows expected on success, ro
     [ "$kind" = lscodes ] || [ "$(wc -l <"$name.out")" = 1 ] || fail "$name printed: $(cat "$name.out")"
     [ -s "$name.err" ] && fail "$name succeeded but wrote: $(cat "$name.err")"
     [ "$(rows "$condition")" = "$okRows" ] || fail "$name succeeded, rows where $condition: $(rows "$condition")"
-    done[$kind]=$((${done[$kind]:-0} + 1))
+    succeeded[$kind]=$((${succeeded[$kind]:-0} + 1))
   else
     [ "$(wc -l <"$name.err")" = 1 ] && grep -q '^Error ' "$name.err" || fail "$name: $(cat "$name.err")"
     [ "$kind" = lscodes ] || [ ! -s "$name.out" ] || fail "$name failed but printed: $(cat "$name.out")"
@@ -47,6 +47,6 @@ for i in $(seq 1 "$seeds"); do
 done
 [ "$(sqlite3 kavro.db 'PRAGMA integrity_check')" = ok ] || fail "integrity check"
 for kind in addcode delcode lscodes; do
-  echo "$kind: ${done[$kind]:-0} carried out, ${refused[$kind]:-0} refused"
+  echo "$kind: ${succeeded[$kind]:-0} carried out, ${refused[$kind]:-0} refused"
 done
-[ "${#done[@]}" -gt 0 ] || fail "no run got through"
+[ "${#succeeded[@]}" -gt 0 ] || fail "no run got through"
