@@ -20,8 +20,14 @@
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
   // All inputs run in one scratch directory: give TMPDIR a memory file system for speed.
   std::string dir = (std::filesystem::temp_directory_path() / "kavro-fuzz-XXXXXX").string();
-  if (mkdtemp(dir.data()) == nullptr || chdir(dir.c_str()) != 0) std::abort();
-  std::atexit([] { std::filesystem::remove_all(std::filesystem::current_path()); });
+  const auto removeScratchDir = [] {
+    std::error_code ignored;
+    std::filesystem::remove_all(std::filesystem::current_path(), ignored);
+  };
+  if (mkdtemp(dir.data()) == nullptr || chdir(dir.c_str()) != 0 ||
+      std::atexit(removeScratchDir) != 0) {
+    std::abort();
+  }
   return 0;
 }
 
