@@ -22,7 +22,7 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
   std::string dir = (std::filesystem::temp_directory_path() / "kavro-fuzz-XXXXXX").string();
   const auto removeScratchDir = [] {
     std::error_code ignored;
-    std::filesystem::remove_all(std::filesystem::current_path(), ignored);
+    std::filesystem::remove_all(std::filesystem::current_path(ignored), ignored);
   };
   if (mkdtemp(dir.data()) == nullptr || chdir(dir.c_str()) != 0 ||
       std::atexit(removeScratchDir) != 0) {
