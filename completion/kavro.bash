@@ -23,13 +23,16 @@ _kavro() {
 
     if [[ -n $option ]]; then
         # Ids of the store that kavro would open here. Read-only, so that completing never
-        # creates or changes the file; no output at all without the file or sqlite3.
+        # creates or changes the file; no output at all without the file or sqlite3. The file
+        # may come from anyone: only whole numbers are taken from it, and nothing it holds is
+        # ever expanded by the shell.
         if [[ ${COMP_WORDS[1]} == delcode && $option == --id && -f kavro.db ]] &&
             type -P sqlite3 >/dev/null; then
-            local ids
-            ids=$(sqlite3 -init /dev/null -readonly -batch -noheader -list kavro.db \
-                'SELECT id FROM records ORDER BY id' 2>/dev/null </dev/null)
-            mapfile -t COMPREPLY < <(compgen -W "$ids" -- "${cur#--id=}")
+            local id
+            while IFS= read -r id; do
+                [[ $id == "${cur#--id=}"* ]] && COMPREPLY+=("$id")
+            done < <(sqlite3 -init /dev/null -readonly -batch -noheader -list kavro.db \
+                "SELECT id FROM records WHERE typeof(id) = 'integer' ORDER BY id" 2>/dev/null </dev/null)
             # The word that bash replaces still holds "--id=" when "=" is no word break.
             [[ $cur == --id=* ]] && COMPREPLY=("${COMPREPLY[@]/#/--id=}")
         fi
