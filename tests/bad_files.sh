@@ -18,16 +18,22 @@ random_bytes() { head -c 8192 /dev/urandom >kavro.db; }
 truncated() { make_database && truncate -s 3000 kavro.db; }
 directory() { mkdir kavro.db; }
 missing_column() { sqlite3 kavro.db 'CREATE TABLE records (id INTEGER PRIMARY KEY, key TEXT, site TEXT)'; }
-write_locked() {  # another connection holds the write lock until fd 3 closes
+hold_lock() {  # another connection takes a lock (BEGIN $1) and keeps it until fd 3 closes
   make_database
   mkfifo "$dir/lock"
   sqlite3 kavro.db <"$dir/lock" >/dev/null &
   exec 3>"$dir/lock"
-  printf '.timeout 5000\nBEGIN EXCLUSIVE;\n' >&3
-  until ! sqlite3 kavro.db 'BEGIN IMMEDIATE; ROLLBACK;' 2>/dev/null; do sleep 0.05; done
+  printf '.timeout 5000\nBEGIN %s;\n' "$1" >&3
+  for _ in $(seq 100); do
+    sqlite3 kavro.db 'BEGIN IMMEDIATE; ROLLBACK;' 2>/dev/null || return 0
+    sleep 0.05
+  done
+  echo "FAIL: the lock was never taken" >&2 && exit 1
 }
+write_locked() { hold_lock EXCLUSIVE; }
+reserved() { hold_lock IMMEDIATE; }
 unwritable_directory() { chmod 555 .; }
-read_only_file() { make_database && chmod 644 kavro.db; }
+read_only_file() { make_database && chmod 444 kavro.db; }
 
 all='addcode delcode lscodes vercode'
 cases=(  # setup | commands | runner
@@ -36,6 +42,7 @@ cases=(  # setup | commands | runner
   "directory|$all|"
   "missing_column|addcode|"
   "write_locked|$all|"
+  "reserved|addcode delcode|"
   "unwritable_directory|$all|as_other_user"
   "read_only_file|addcode delcode|as_other_user"
 )
@@ -58,6 +65,7 @@ for row in "${cases[@]}"; do
   done
   exec 3>&-
   wait
+  rm -f "$dir/lock"
   cd "$dir"
 done
 exit $((failures > 0))
