@@ -150,15 +150,6 @@ TEST_F(KavroTest, AddListAndDeleteRoundTrip) {
   EXPECT_EQ(dbMode(), 0640U);
 }
 
-TEST_F(KavroTest, DeletedSecretLeavesNoTraceInTheFile) {
-  for (const char* key : {"--key=KEEPTHISSECRETONE", "--key=DROPTHISSECRETTWO"}) {
-    run({"addcode", key, "--site=s", "--account=a"});
-  }
-  EXPECT_EQ(run({"delcode", "--id=2"}).status, 0);
-  EXPECT_NE(readFile(db()).find("KEEPTHISSECRETONE"), std::string::npos);
-  EXPECT_EQ(readFile(db()).find("DROPTHISSECRETTWO"), std::string::npos);
-}
-
 TEST_F(KavroTest, DeleteRefusesIdsThatNameNoRecord) {
   run({"addcode", "--key=A", "--site=s", "--account=a"});
   for (const char* id :
