@@ -100,7 +100,7 @@ const char* columnText(sqlite3_stmt* stmt, int column) {
 }
 
 int addCode(sqlite3* db, const Invocation& invocation) {
-  // The code is computed first, so that a run that cannot show it stores nothing.
+  // The code is computed first, so that a run that cannot compute it stores nothing.
   const std::optional<std::string> code =
       generateOTP(base32Decode(invocation.key), kTimeStep, kCodeDigits);
   if (!code) return 1;
@@ -151,6 +151,7 @@ int listCodes(sqlite3* db) {
     std::cout << "ID: " << id << "\tSite: " << columnText(stmt.get(), 2)
               << "\tAccount: " << columnText(stmt.get(), 3) << "\tGenerated code: " << *code
               << std::endl;
+    if (!std::cout) return 0;  // nobody reads the rest; runCommand reports the failed write
   }
   if (result != SQLITE_DONE) {
     reportStoreError("Error retrieving data", db);
