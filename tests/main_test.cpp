@@ -1,4 +1,5 @@
 // End to end: the built program, run as a user would, in a scratch directory.
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -11,7 +12,6 @@
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include "otp.h"
 
@@ -34,22 +34,16 @@ std::string shellQuoted(const std::string& word) {
   return quoted + "'";
 }
 
-// Runs `sql` on the database at `path`; returns its rows, columns joined by '|', NULL as "NULL".
+// Runs `sql` on the database at `path` with the sqlite3 shell; returns its rows, columns joined
+// by '|'.
 std::string query(const std::string& path, const std::string& sql) {
-  sqlite3* db = nullptr;
-  sqlite3_open(path.c_str(), &db);
+  FILE* shell = popen(
+      ("sqlite3 -init /dev/null -batch " + shellQuoted(path) + " " + shellQuoted(sql) + " 2>&1")
+          .c_str(),
+      "r");
   std::string rows;
-  char* error = nullptr;
-  auto addRow = [](void* rows, int columns, char** values, char**) {
-    std::string& text = *static_cast<std::string*>(rows);
-    for (int i = 0; i < columns; ++i)
-      text += (i > 0 ? "|" : "") + std::string(values[i] ? values[i] : "NULL");
-    text += "\n";
-    return 0;
-  };
-  if (sqlite3_exec(db, sql.c_str(), addRow, &rows, &error) != SQLITE_OK) rows = error;
-  sqlite3_free(error);
-  sqlite3_close(db);
+  for (int c = 0; (c = std::fgetc(shell)) != EOF;) rows += static_cast<char>(c);
+  pclose(shell);
   return rows;
 }
 
