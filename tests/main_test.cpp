@@ -125,7 +125,7 @@ ID: 4	Site: 	Account: 	Generated code: CODE
 $ kavro vercode --code=CODE --key=$K => Code verified: true
 $ kavro vercode --key=$K --code=$(echo CODE | cut -c 1-5) => Code verified: false
 $ kavro delcode --id=0 => ! No record with ID 0
-$ kavro delcode --id=9 => ! No record with ID 9
+$ kavro delcode --id=$(printf '\r9') 2>&1 | tr '\r' R => No record with ID R9
 $ kavro delcode --id=-1 => ! No record with ID -1
 $ kavro delcode --id=' 1' => ID  1 deleted successfully.
 $ kavro delcode --id=+2 => ID +2 deleted successfully.
