@@ -76,6 +76,7 @@ TEST(Kavro, CarriesOutCommandsAndFailsCleanly) {
   std::string session = R"(
 $ kavro => ! USAGE
 $ kavro list --key=A => ! USAGE
+$ bash -c 'exec -a my-kavro kavro' 2>&1 | head -n 1 => Usage: my-kavro
 $ kavro addcode => ! Missing key
 $ kavro addcode --key=A --Site=s -site=s site=s => ! Missing site
 $ kavro addcode --site=s --key=A => ! Missing account
