@@ -76,6 +76,7 @@ TEST(Kavro, CarriesOutCommandsAndFailsCleanly) {
   std::string session = R"(
 $ kavro => ! USAGE
 $ kavro list --key=A => ! USAGE
+$ bash -c 'exec -a my-kavro kavro' 2>&1 | head -n 1 => Usage: my-kavro
 $ kavro addcode => ! Missing key
 $ kavro addcode --key=A --Site=s -site=s site=s => ! Missing site
 $ kavro addcode --site=s --key=A => ! Missing account
@@ -125,7 +126,7 @@ ID: 4	Site: 	Account: 	Generated code: CODE
 $ kavro vercode --code=CODE --key=$K => Code verified: true
 $ kavro vercode --key=$K --code=$(echo CODE | cut -c 1-5) => Code verified: false
 $ kavro delcode --id=0 => ! No record with ID 0
-$ kavro delcode --id=9 => ! No record with ID 9
+$ kavro delcode --id=$(printf '\r9') 2>&1 | tr '\r' R => No record with ID R9
 $ kavro delcode --id=-1 => ! No record with ID -1
 $ kavro delcode --id=' 1' => ID  1 deleted successfully.
 $ kavro delcode --id=+2 => ID +2 deleted successfully.
