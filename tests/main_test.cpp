@@ -56,7 +56,7 @@ void play(const std::string& session) {
     std::ifstream file(dir + "/kavro.db", std::ios::binary);
     const std::string before = contents(std::move(file));
     const int status = WEXITSTATUS(std::system(
-        ("cd " + dir + " && umask 0 && export PATH=" KAVRO_BIN_DIR ":$PATH K=" + kKey +
+        ("cd '" + dir + "' && umask 0 && export PATH=" KAVRO_BIN_DIR ":$PATH K=" + kKey +
          " NO_HMAC=" KAVRO_NO_HMAC " OPENSSL_CONF=" KAVRO_UNLOADABLE_OPENSSL_CONF " && (" +
          command.substr(2) + ") >.out 2>.err; s=$?; sed 's/^/! /' .err >>.out; exit $s")
             .c_str()));
