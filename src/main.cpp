@@ -30,7 +30,7 @@ void showUsage(const std::string& appname) {
 }
 
 // argv[1] is the command word; it is scanned as a possible option like every later argument.
-Invocation scanArguments(int argc, char* argv[]) {
+Invocation scanArguments(int argc, const char* const argv[]) {
   Invocation invocation;
   invocation.mode = argv[1];
   for (int i = 1; i < argc; ++i) {
