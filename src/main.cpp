@@ -2,11 +2,18 @@
 
 #include <cerrno>
 #include <charconv>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <memory>
 #include <optional>
+
+#include <termios.h>
+#include <unistd.h>
+#if __has_include(<sys/prctl.h>)
+#include <sys/prctl.h>
+#endif
 
 #include <sqlite3.h>
 
@@ -20,6 +27,18 @@ constexpr std::uint32_t kCodeDigits = 6;
 
 using StorePtr = std::unique_ptr<sqlite3, decltype(&closeStore)>;
 using StatementPtr = std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)>;
+
+// An option is written "--<name>=<value>" and sets one field of the invocation.
+struct Option {
+  const char* name;
+  std::string Invocation::*field;
+};
+constexpr Option kAccount{"account", &Invocation::account};
+constexpr Option kCode{"code", &Invocation::code};
+constexpr Option kKey{"key", &Invocation::key};
+constexpr Option kSite{"site", &Invocation::site};
+constexpr Option kId{"id", &Invocation::id};
+constexpr const Option* kOptions[] = {&kAccount, &kCode, &kKey, &kSite, &kId};
 
 void showUsage(const std::string& appname) {
   std::cerr << "Usage: " << appname << "\n"
@@ -37,47 +56,22 @@ Invocation scanArguments(int argc, const char* const argv[]) {
     const std::string argument = argv[i];
     if (argument.compare(0, 2, "--") != 0) continue;
     const std::string::size_type equalsPos = argument.find('=');
-    const bool hasValue = equalsPos != std::string::npos;
-    const std::string var = argument.substr(2, hasValue ? equalsPos - 2 : std::string::npos);
-    // Without "=", the value is the whole argument: a bare "--code" sets the code to "--code".
-    const std::string val = hasValue ? argument.substr(equalsPos + 1) : argument;
-    if (var == "account") {
-      invocation.account = val;
-    } else if (var == "code") {
-      invocation.code = val;
-    } else if (var == "key") {
-      invocation.key = val;
-    } else if (var == "site") {
-      invocation.site = val;
-    } else if (var == "id") {
-      invocation.id = val;
+    const std::string var =
+        argument.substr(2, equalsPos == std::string::npos ? equalsPos : equalsPos - 2);
+    // Without "=" an option has no value: in "--key SECRET" the secret is a word of its own, and
+    // taking "--key" itself for the secret would store a wrong one.
+    const std::string val = equalsPos == std::string::npos ? "" : argument.substr(equalsPos + 1);
+    for (const Option* option : kOptions) {
+      if (var == option->name) invocation.*option->field = val;
     }
   }
   return invocation;
 }
 
-bool isCommand(const std::string& mode) {
-  return mode == "addcode" || mode == "delcode" || mode == "lscodes" || mode == "vercode";
-}
-
-// The message for the first option that the command needs and lacks; nullptr when none is missing.
-const char* missingOption(const Invocation& invocation) {
-  if (invocation.mode == "addcode") {
-    if (invocation.key.empty()) return "Missing key";
-    if (invocation.site.empty()) return "Missing site";
-    if (invocation.account.empty()) return "Missing account";
-  } else if (invocation.mode == "delcode") {
-    if (invocation.id.empty()) return "Missing id";
-  } else if (invocation.mode == "vercode") {
-    if (invocation.key.empty()) return "Missing key";
-    if (invocation.code.empty()) return "Missing code";
-  }
-  return nullptr;
-}
-
 // Reads a record id: optional leading white space, an optional sign, then decimal digits and
-// nothing else, within the range of a 32-bit integer. A typo must never select another record.
-std::optional<int> parseId(const std::string& text) {
+// nothing else, within the range of SQLite's 64-bit integer. A typo must never select another
+// record.
+std::optional<std::int64_t> parseId(const std::string& text) {
   const std::string::size_type sign = text.find_first_not_of(" \t\n\v\f\r");
   if (sign == std::string::npos) return std::nullopt;
   const bool hasSign = text[sign] == '+' || text[sign] == '-';
@@ -86,7 +80,7 @@ std::optional<int> parseId(const std::string& text) {
 
   // from_chars reads a minus sign but not a plus sign.
   const std::string::size_type number = text[sign] == '+' ? digits : sign;
-  std::int32_t id = 0;
+  std::int64_t id = 0;
   const char* end = text.data() + text.size();
   const auto [stop, error] = std::from_chars(text.data() + number, end, id);
   if (error != std::errc() || stop != end) return std::nullopt;
@@ -121,12 +115,12 @@ int addCode(sqlite3* db, const Invocation& invocation) {
 int deleteCode(sqlite3* db, const Invocation& invocation) {
   const StatementPtr stmt(prepareStatement(db, sql_delete), &sqlite3_finalize);
   if (!stmt) return 1;
-  const std::optional<int> id = parseId(invocation.id);
+  const std::optional<std::int64_t> id = parseId(invocation.id);
   if (!id) {
     std::cerr << "Invalid id: " << invocation.id << std::endl;
     return 1;
   }
-  sqlite3_bind_int(stmt.get(), 1, *id);
+  sqlite3_bind_int64(stmt.get(), 1, *id);
   if (sqlite3_step(stmt.get()) != SQLITE_DONE) {
     reportStoreError("Error deleting data", db);
     return 1;
@@ -139,12 +133,12 @@ int deleteCode(sqlite3* db, const Invocation& invocation) {
   return 0;
 }
 
-int listCodes(sqlite3* db) {
+int listCodes(sqlite3* db, const Invocation& /*invocation*/) {
   const StatementPtr stmt(prepareStatement(db, sql_select), &sqlite3_finalize);
   if (!stmt) return 1;
   int result = SQLITE_OK;
   while ((result = sqlite3_step(stmt.get())) == SQLITE_ROW) {
-    const int id = sqlite3_column_int(stmt.get(), 0);
+    const sqlite3_int64 id = sqlite3_column_int64(stmt.get(), 0);
     const std::string key = columnText(stmt.get(), 1);
     const std::optional<std::string> code = generateOTP(base32Decode(key), kTimeStep, kCodeDigits);
     if (!code) return 1;
@@ -160,7 +154,7 @@ int listCodes(sqlite3* db) {
   return 0;
 }
 
-int verifyCode(const Invocation& invocation) {
+int verifyCode(sqlite3* /*db*/, const Invocation& invocation) {
   const std::optional<bool> verified =
       verifyOTP(base32Decode(invocation.key), invocation.code, kTimeStep, kCodeDigits);
   if (!verified) return 1;
@@ -168,11 +162,105 @@ int verifyCode(const Invocation& invocation) {
   return 0;
 }
 
-int carryOut(sqlite3* db, const Invocation& invocation) {
-  if (invocation.mode == "addcode") return addCode(db, invocation);
-  if (invocation.mode == "delcode") return deleteCode(db, invocation);
-  if (invocation.mode == "lscodes") return listCodes(db);
-  return verifyCode(invocation);
+// A command: its word, the options it needs in the order they are checked (unused places null),
+// and what carries it out.
+struct Command {
+  const char* word;
+  const Option* needs[3];
+  int (*carryOut)(sqlite3* db, const Invocation& invocation);
+};
+constexpr Command kCommands[] = {
+    {"addcode", {&kKey, &kSite, &kAccount}, addCode},
+    {"delcode", {&kId}, deleteCode},
+    {"lscodes", {}, listCodes},
+    {"vercode", {&kKey, &kCode}, verifyCode},
+};
+
+const Command* findCommand(const std::string& word) {
+  for (const Command& command : kCommands) {
+    if (word == command.word) return &command;
+  }
+  return nullptr;
+}
+
+// Puts echo back on the terminal; the signal that called it then ends the run as it would have.
+extern "C" void restoreEchoAndRaise(int signal) {
+  termios settings{};
+  if (tcgetattr(STDIN_FILENO, &settings) == 0) {
+    settings.c_lflag |= ECHO;
+    tcsetattr(STDIN_FILENO, TCSANOW, &settings);
+  }
+  raise(signal);  // SA_RESETHAND has put the default action back; it takes effect on return
+}
+
+// Reads one line from standard input without its line end. On a terminal it prompts on standard
+// error and hides what is typed, and echo comes back however the run ends.
+std::string readKeyLine() {
+  const bool terminal = isatty(STDIN_FILENO) == 1;
+  termios saved{};
+  const bool hide = terminal && tcgetattr(STDIN_FILENO, &saved) == 0 && (saved.c_lflag & ECHO);
+  constexpr int kSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+  struct sigaction previous[std::size(kSignals)] = {};
+  if (terminal) std::cerr << "Secret key: " << std::flush;
+  if (hide) {
+    struct sigaction restore = {};
+    restore.sa_handler = restoreEchoAndRaise;
+    restore.sa_flags = SA_RESETHAND;
+    sigemptyset(&restore.sa_mask);
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+      sigaction(kSignals[i], nullptr, &previous[i]);
+      if (previous[i].sa_handler == SIG_DFL) sigaction(kSignals[i], &restore, nullptr);
+    }
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+  }
+  std::string line;
+  std::getline(std::cin, line);
+  const bool ended = !std::cin.eof();  // the newline was read and removed
+  if (hide) {
+    tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
+      sigaction(kSignals[i], &previous[i], nullptr);
+    }
+    std::cerr << std::endl;  // the newline typed was not echoed
+  }
+  if (ended && !line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+void reportMissing(const std::string& name, const std::string& appname) {
+  std::cerr << "Missing " << name << std::endl;
+  showUsage(appname);
+}
+
+// Fills in and checks what the command needs: every option it needs has a value, and a key, read
+// from standard input when it is "-", is one. Returns false after the message of the first
+// problem, followed by the usage text where an option is missing.
+bool completeOptions(const Command& command, Invocation& invocation, const std::string& appname) {
+  bool needsKey = false;
+  for (const Option* option : command.needs) {
+    if (option == nullptr) break;
+    needsKey = needsKey || option == &kKey;
+    // The key is read last, so that nobody types a secret for a command that fails anyway.
+    if (option == &kKey && invocation.key == "-") continue;
+    if ((invocation.*option->field).empty()) {
+      reportMissing(option->name, appname);
+      return false;
+    }
+  }
+  if (!needsKey) return true;
+  if (invocation.key == "-") invocation.key = readKeyLine();
+  if (invocation.key.empty()) {
+    reportMissing(kKey.name, appname);
+    return false;
+  }
+  const std::string problem = base32KeyProblem(invocation.key);
+  if (!problem.empty()) {
+    std::cerr << "Invalid key: " << problem << std::endl;
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -181,7 +269,7 @@ int runCommand(const Invocation& invocation) {
   // Every command opens the store, so that even a first vercode leaves a ready file behind.
   const StorePtr db(openStore(), &closeStore);
   if (!db) return 1;
-  const int status = carryOut(db.get(), invocation);
+  const int status = findCommand(invocation.mode)->carryOut(db.get(), invocation);
   // Every result line is flushed, so a failed write shows here; a result the user never saw is
   // no success.
   if (status == 0 && !std::cout) {
@@ -192,20 +280,18 @@ int runCommand(const Invocation& invocation) {
 }
 
 int main(int argc, char* argv[]) {
+#ifdef PR_SET_DUMPABLE
+  // Secrets pass through memory: no core file of a crash, and no other process of the user may
+  // read it.
+  prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+#endif
   const std::string appname = argc > 0 && argv[0] != nullptr ? argv[0] : "kavro";
-  if (argc < 2) {
+  const Command* command = argc < 2 ? nullptr : findCommand(argv[1]);
+  if (command == nullptr) {
     showUsage(appname);
     return 1;
   }
-  const Invocation invocation = scanArguments(argc, argv);
-  if (!isCommand(invocation.mode)) {
-    showUsage(appname);
-    return 1;
-  }
-  if (const char* missing = missingOption(invocation)) {
-    std::cerr << missing << std::endl;
-    showUsage(appname);
-    return 1;
-  }
+  Invocation invocation = scanArguments(argc, argv);
+  if (!completeOptions(*command, invocation, appname)) return 1;
   return runCommand(invocation);
 }

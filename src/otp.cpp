@@ -1,6 +1,7 @@
 #include "otp.h"
 
 #include <climits>
+#include <cstdio>
 #include <ctime>
 #include <iostream>
 
@@ -45,6 +46,24 @@ std::string base32Decode(const std::string& base32) {
     }
   }
   return bytes;
+}
+
+std::string base32KeyProblem(const std::string& base32) {
+  std::size_t characters = 0;
+  for (std::size_t i = 0; i < base32.size(); ++i) {
+    const unsigned char c = static_cast<unsigned char>(base32[i]);
+    if (base32Value(c) >= 0) {
+      ++characters;
+    } else if (c != ' ' && c != '-' && c != '=') {
+      // A byte that does not print is shown by its value.
+      char shown[16];
+      std::snprintf(shown, sizeof shown, c > ' ' && c < 127 ? "'%c'" : "byte 0x%02X", c);
+      return std::string(shown) + " at position " + std::to_string(i + 1) +
+             " is not base32 (letters A-Z and digits 2-7)";
+    }
+  }
+  if (characters < 2) return "too short: one byte takes 2 base32 characters";
+  return "";
 }
 
 std::optional<std::string> generateOTP(const std::string& secret, std::uint64_t timeStep,

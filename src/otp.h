@@ -9,6 +9,10 @@
 // other byte is skipped, and a trailing partial byte is dropped. Never fails.
 std::string base32Decode(const std::string& base32);
 
+// What keeps `base32` from being a key, without quoting it: a byte outside the alphabet (spaces,
+// hyphens and "=" padding aside), or too few characters for one byte. Empty when it is a key.
+std::string base32KeyProblem(const std::string& base32);
+
 // The code of `secret` for the step that holds `currentTime` (seconds since the Unix epoch):
 // exactly `codeDigits` decimal digits. `timeStep` must be at least 1 and `codeDigits` 1 to 9.
 // When libcrypto cannot compute the HMAC, writes one error line and returns nothing.

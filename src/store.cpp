@@ -1,8 +1,12 @@
 #include "store.h"
 
+#include <cerrno>
+#include <cstring>
 #include <iostream>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -27,18 +31,35 @@ bool execute(sqlite3* db, const char* sql, const std::string& context) {
 }  // namespace
 
 sqlite3* openStore() {
+  // kavro opens the file itself first, and checks the file it reached, a symbolic link followed:
+  // secrets go only into a store that is the user's own. A new one is created owner-only, and
+  // SQLite gives its journals the mode of the database file.
+  const int fd = open(kFileName, O_RDONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
+  struct stat file = {};
+  const bool opened = fd >= 0 && fstat(fd, &file) == 0;
+  const int error = errno;
+  if (fd >= 0) close(fd);
+  const std::string problem = !opened                    ? std::strerror(error)
+                              : !S_ISREG(file.st_mode)   ? "kavro.db is not a regular file"
+                              : file.st_uid != geteuid() ? "kavro.db belongs to another user"
+                              : (file.st_mode & (S_IWGRP | S_IWOTH)) != 0
+                                  ? "group or others may write kavro.db"
+                                  : "";
+  if (!problem.empty()) {
+    writeErrorLine("Error opening database", problem.c_str());
+    return nullptr;
+  }
+  if ((file.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+    std::cerr << "Warning: group or others may read the secrets in kavro.db: chmod 600 kavro.db"
+              << std::endl;
+  }
+
   sqlite3* db = nullptr;
-  // The file holds secrets in clear: a new one is created owner-only whatever the caller's
-  // umask. SQLite gives its journals the mode of the database file.
-  const mode_t callerMask = umask(0077);
-  const int opened = sqlite3_open(kFileName, &db);
-  umask(callerMask);
-  if (opened != SQLITE_OK) {
+  if (sqlite3_open(kFileName, &db) != SQLITE_OK) {
     reportStoreError("Error opening database", db);
     closeStore(db);
     return nullptr;
   }
-
   // A deleted secret must not linger in the file's free pages; some builds leave this off.
   if (!execute(db, "PRAGMA secure_delete = ON", "Error opening database") ||
       !execute(db, sql_create_table, "Error creating table")) {

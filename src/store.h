@@ -10,7 +10,8 @@ inline constexpr char sql_delete[] = "DELETE FROM records WHERE id = ?";
 inline constexpr char sql_select[] = "SELECT * FROM records ORDER BY id";
 
 // Opens the store, creating the file (readable and writable by its owner only) and its table
-// when they are missing. Returns nullptr after writing the failure line.
+// when they are missing. Refuses a file that another user owns or that group or others may write,
+// and warns when they may read it. Returns nullptr after writing the failure line.
 sqlite3* openStore();
 
 // Returns nullptr after writing the failure line.

@@ -6,6 +6,7 @@
 #include <regex>
 #include <sstream>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -28,8 +29,9 @@ std::string contents(std::istream&& file) {
 }
 
 // Plays a session in a fresh directory: "$ " lines run in sh with umask 0, kavro on PATH, K a key
-// whose current code is "CODE", NO_HMAC a library that breaks HMAC when preloaded, and a libcrypto
-// configuration that breaks it when read; "% " lines run SQL on kavro.db, held open till the next
+// whose current code is "CODE", NO_HMAC a library that breaks HMAC when preloaded, LAX one that
+// turns SQLite's secure_delete off on every connection, and a libcrypto configuration that breaks
+// HMAC when read; "% " lines run SQL on kavro.db, held open till the next
 // line has run. What a line writes follows " => " or stands below it, errors marked "! ", "Missing
 // …" followed by the usage text. A line that writes an error must exit with 1 and leave kavro.db
 // as it was; any other, with 0.
@@ -49,6 +51,7 @@ void play(const std::string& session) {
     if (command[0] == '%') {
       sqlite3_close(held);
       sqlite3_open((dir + "/kavro.db").c_str(), &held);
+      chmod((dir + "/kavro.db").c_str(), 0600);  // as kavro would make it
       EXPECT_EQ(sqlite3_exec(held, &command[2], nullptr, nullptr, nullptr), SQLITE_OK) << command;
       continue;
     }
@@ -57,8 +60,9 @@ void play(const std::string& session) {
     const std::string before = contents(std::move(file));
     const int status = WEXITSTATUS(std::system(
         ("cd '" + dir + "' && umask 0 && export PATH=" KAVRO_BIN_DIR ":$PATH K=" + kKey +
-         " NO_HMAC=" KAVRO_NO_HMAC " OPENSSL_CONF=" KAVRO_UNLOADABLE_OPENSSL_CONF " && (" +
-         command.substr(2) + ") >.out 2>.err; s=$?; sed 's/^/! /' .err >>.out; exit $s")
+         " NO_HMAC=" KAVRO_NO_HMAC " LAX=" KAVRO_SECURE_DELETE_OFF
+         " OPENSSL_CONF=" KAVRO_UNLOADABLE_OPENSSL_CONF " && (" +
+         command.substr(2) + ") </dev/null >.out 2>.err; s=$?; sed 's/^/! /' .err >>.out; exit $s")
             .c_str()));
     sqlite3_close(held);
     held = nullptr;
@@ -78,31 +82,43 @@ $ kavro => ! USAGE
 $ kavro list --key=A => ! USAGE
 $ bash -c 'exec -a my-kavro kavro' 2>&1 | head -n 1 => Usage: my-kavro
 $ kavro addcode => ! Missing key
-$ kavro addcode --key=A --Site=s -site=s site=s => ! Missing site
-$ kavro addcode --site=s --key=A => ! Missing account
-$ kavro delcode --id= => ! Missing id
+$ kavro addcode --key=$K --Site=s -site=s site=s --site s => ! Missing site
+$ kavro addcode --site=s --key $K --account=a => ! Missing key
+$ kavro addcode --site=s --key=- => ! Missing account
+$ kavro delcode --id 1 => ! Missing id
 $ kavro vercode --code=1 => ! Missing key
-$ kavro vercode --key=A --Code=1 => ! Missing code
-$ mkdir kavro.db
-$ kavro lscodes => ! Error opening database: unable to open database file
-$ rmdir kavro.db && echo not a database >kavro.db
-$ kavro vercode --key=A --code=1 => ! Error creating table: file is not a database
+$ kavro vercode --key=$K --code 123456 => ! Missing code
+$ kavro vercode --key=- --code=1 <&- => ! Missing key
+$ echo | kavro addcode --key=- --site=s --account=a => ! Missing key
+$ printf 'AB\r' | kavro vercode --key=- --code=1
+! Invalid key: byte 0x0D at position 3 is not base32 (letters A-Z and digits 2-7)
+$ kavro addcode --site=s --account=a --key='AB ~0189'
+! Invalid key: '~' at position 4 is not base32 (letters A-Z and digits 2-7)
+$ kavro vercode --code=1 --key=$(printf 'AB\177')
+! Invalid key: byte 0x7F at position 3 is not base32 (letters A-Z and digits 2-7)
+$ kavro vercode --code=1 --key='A =-' => ! Invalid key: too short: one byte takes 2 base32 characters
+$ ls
+$ kavro vercode --key='=a-B=' --code=1 => Code verified: false
+$ rm kavro.db && mkdir kavro.db
+$ kavro lscodes => ! Error opening database: Is a directory
+$ rmdir kavro.db && echo not a database >kavro.db && chmod 600 kavro.db
+$ kavro vercode --key=AA --code=1 => ! Error creating table: file is not a database
 $ rm kavro.db
 % CREATE TABLE records (name TEXT)
-$ kavro addcode --key=A --site=s --account=a
+$ kavro addcode --key=AA --site=s --account=a
 ! Error preparing statement: table records has no column named key
 $ kavro delcode --id=1 => ! Error preparing statement: no such column: id
 $ kavro lscodes => ! Error preparing statement: no such column: id
 $ rm kavro.db
-$ for i in 1 2 3; do kavro addcode --key=$K$(printf %03000d) --site=s --account=a; done >/dev/null
+$ for i in 1 2 3; do kavro addcode --key=$K$(printf %03000d | tr 0 =) --site=s --account=a; done >/dev/null
 % BEGIN IMMEDIATE
-$ kavro addcode --key=A --site=s --account=a => ! Error inserting data: database is locked
+$ kavro addcode --key=AA --site=s --account=a => ! Error inserting data: database is locked
 % BEGIN IMMEDIATE
 $ kavro delcode --id=1 => ! Error deleting data: database is locked
-$ LD_PRELOAD=$NO_HMAC kavro addcode --key=A --site=s --account=a
+$ LD_PRELOAD=$NO_HMAC kavro addcode --key=AA --site=s --account=a
 ! Error computing code: HMAC-SHA1 gave no digest
 $ LD_PRELOAD=$NO_HMAC kavro lscodes => ! Error computing code: HMAC-SHA1 gave no digest
-$ LD_PRELOAD=$NO_HMAC kavro vercode --key=A --code=1
+$ LD_PRELOAD=$NO_HMAC kavro vercode --key=AA --code=1
 ! Error computing code: HMAC-SHA1 gave no digest
 $ dd if=/dev/zero of=kavro.db bs=4096 seek=4 count=1 conv=notrunc status=none
 $ kavro lscodes
@@ -113,29 +129,41 @@ $ rm kavro.db
 $ kavro lscodes
 $ stat -c %a kavro.db => 600
 $ kavro addcode --key=$K --site=example.org --account=alice => Generated code: CODE
-$ kavro addcode --site=x --key='gezd gnbv gy3t qojq gezd gnbv gy3t qojq' --account=b=c --site='b b'
+$ kavro addcode --site=x --key='gezd-gnbv gy3t qojq gezd gnbv gy3t qojq====' --account=b=c --site='b b'
 Generated code: CODE
-$ kavro addcode --key='GEZDGNBV GY3TQOJQ GEZDGNBV GY3TQOJQ' --site --account=a --id=9 word
+$ printf '%s\r\nAA\n' gezdgnbvgy3tqojqgezdgnbvgy3tqojq | kavro addcode --key=- --site=3 --account=a --id=9 word
 Generated code: CODE
-% INSERT INTO records (key) VALUES ('GEZDGNBVGY3TQOJQ-GEZDGNBVGY3TQOJQ')
+% INSERT INTO records (id, key) VALUES (4294967297, 'GEZDGNBVGY3TQOJQ-GEZDGNBVGY3TQOJQ')
 $ kavro lscodes --bogus --key=
 ID: 1	Site: example.org	Account: alice	Generated code: CODE
 ID: 2	Site: b b	Account: b=c	Generated code: CODE
-ID: 3	Site: --site	Account: a	Generated code: CODE
-ID: 4	Site: 	Account: 	Generated code: CODE
+ID: 3	Site: 3	Account: a	Generated code: CODE
+ID: 4294967297	Site: 	Account: 	Generated code: CODE
 $ kavro vercode --code=CODE --key=$K => Code verified: true
 $ kavro vercode --key=$K --code=$(echo CODE | cut -c 1-5) => Code verified: false
+$ kavro vercode --key=$K --code=$(echo CODE | tr 0-9 1-90) => Code verified: false
 $ kavro delcode --id=0 => ! No record with ID 0
 $ kavro delcode --id=$(printf '\r9') 2>&1 | tr '\r' R => No record with ID R9
 $ kavro delcode --id=-1 => ! No record with ID -1
-$ kavro delcode --id=' 1' => ID  1 deleted successfully.
-$ kavro delcode --id=+2 => ID +2 deleted successfully.
-$ ! grep -q -e $K -e 'gezd gnbv gy3t qojq' kavro.db && grep -q 'GEZDGNBV GY3TQOJQ' kavro.db
+$ kavro delcode --id=9223372036854775807 => ! No record with ID 9223372036854775807
+$ LD_PRELOAD=$LAX kavro delcode --id=' 1' => ID  1 deleted successfully.
+$ LD_PRELOAD=$LAX kavro delcode --id=+2 => ID +2 deleted successfully.
+$ ! grep -q -e $K -e 'gezd-gnbv gy3t' kavro.db && grep -q GEZDGNBVGY3TQOJQ-GEZD kavro.db
+$ kavro delcode --id=4294967297 => ID 4294967297 deleted successfully.
 $ kavro lscodes >/dev/full => ! Error writing output: No space left on device
+$ mv kavro.db mine.db && ln -s mine.db kavro.db && chmod 604 mine.db && kavro lscodes 2>&1
+Warning: group or others may read the secrets in kavro.db: chmod 600 kavro.db
+ID: 3	Site: 3	Account: a	Generated code: CODE
+$ chmod 620 mine.db && kavro lscodes => ! Error opening database: group or others may write kavro.db
+$ cp -p mine.db theirs.db && ln -sf theirs.db kavro.db && { chown 1 theirs.db || ln -sf /etc/passwd kavro.db; } 2>/dev/null
+$ kavro lscodes => ! Error opening database: kavro.db belongs to another user
+$ ln -sf /dev/null kavro.db
+$ kavro lscodes => ! Error opening database: kavro.db is not a regular file
+$ ln -sf mine.db kavro.db && chmod 600 mine.db
 )";
-  // Near misses, and numbers that wrap onto record 3: a typo must delete nothing.
-  for (const std::string id :
-       {"3abc", "abc", "3.0", "3 ", " ", "+-3", "-", "0x3", "2147483648", "4294967299"}) {
+  // Near misses of an id, and numbers that wrap onto record 3: a typo must delete nothing.
+  for (const std::string id : {"3abc", "abc", "3.0", "3 ", " ", "+-3", "-", "0x3",
+                               "9223372036854775808", "18446744073709551619"}) {
     session += "$ kavro delcode --id='" + id + "' => ! Invalid id: " + id + "\n";
   }
   play(session);
