@@ -1,27 +1,43 @@
-// Any argument vector, its words separated by NUL bytes, runs through the entry point to status 0
-// or 1 without a crash, a leak or undefined behaviour. Run it where kavro.db may come and go.
+// An input is up to kRuns argument vectors, each word ended by a NUL byte and each vector by an
+// empty word. They run in turn through the entry point, each to status 0 or 1 without a crash, a
+// leak or undefined behaviour, against one kavro.db in the current directory, so that what one
+// stores the next can list or delete; the file is removed before and after each input.
 #define main kavroMain
 #include "main.cpp"  // NOLINT(bugprone-suspicious-include)
 #undef main
 
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
 #include <vector>
 
+// Standard input is empty, so that a run that reads it never waits for a terminal.
+extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
+  if (std::freopen("/dev/null", "r", stdin) == nullptr) std::abort();
+  return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  constexpr std::size_t kRuns = 8;
   std::istringstream input(std::string(reinterpret_cast<const char*>(data), size));
-  std::vector<std::string> words;
-  for (std::string word; std::getline(input, word, '\0');) words.push_back(word);
-  std::vector<char*> argv(words.size() + 1);  // ending in a null pointer, as main's does
-  for (std::size_t i = 0; i < words.size(); ++i) argv[i] = words[i].data();
+  std::vector<std::vector<std::string>> runs(1);
+  for (std::string word; std::getline(input, word, '\0');) {
+    if (word.empty()) runs.emplace_back();
+    if (!word.empty()) runs.back().push_back(word);
+  }
   static std::ostringstream output;  // what the program writes is not checked here
-  output.str("");
-  std::cout.rdbuf(output.rdbuf());
-  std::cerr.rdbuf(output.rdbuf());
-  if (kavroMain(static_cast<int>(words.size()), argv.data()) > 1) std::abort();
-  (void)std::remove("kavro.db");  // none after a rejected command line
+  (void)std::remove("kavro.db");
+  for (std::size_t run = 0; run < runs.size() && run < kRuns; ++run) {
+    std::vector<char*> argv;
+    for (std::string& word : runs[run]) argv.push_back(word.data());
+    argv.push_back(nullptr);  // as main's argv ends
+    output.str("");
+    std::cout.rdbuf(output.rdbuf());  // also clears the stream's state
+    std::cerr.rdbuf(output.rdbuf());
+    std::cin.clear();
+    if (kavroMain(static_cast<int>(argv.size() - 1), argv.data()) > 1) std::abort();
+  }
+  (void)std::remove("kavro.db");
   return 0;
 }
