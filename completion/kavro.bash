@@ -22,6 +22,11 @@ _kavro() {
     fi
 
     if [[ -n $option ]]; then
+        # "-" reads the key from standard input, out of the process list and the history.
+        if [[ $option == --key && ${COMP_WORDS[1]} == @(addcode|vercode) ]]; then
+            [[ ${cur#--key=} == ?(-) ]] && COMPREPLY=("${cur%-}-")
+            return
+        fi
         # Ids of the store that kavro would open here. Read-only, so that completing never
         # creates or changes the file; no output at all without the file or sqlite3. The file
         # may come from anyone: only whole numbers are taken from it, and nothing it holds is

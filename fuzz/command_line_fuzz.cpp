@@ -23,8 +23,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::istringstream input(std::string(reinterpret_cast<const char*>(data), size));
   std::vector<std::vector<std::string>> runs(1);
   for (std::string word; std::getline(input, word, '\0');) {
-    if (word.empty()) runs.emplace_back();
-    if (!word.empty()) runs.back().push_back(word);
+    if (word.empty()) {
+      runs.emplace_back();
+    } else {
+      runs.back().push_back(word);
+    }
   }
   static std::ostringstream output;  // what the program writes is not checked here
   (void)std::remove("kavro.db");
