@@ -1,11 +1,13 @@
 #include "main.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <iostream>
+#include <iterator>
 #include <memory>
 #include <optional>
 
@@ -167,6 +169,7 @@ int verifyCode(sqlite3* /*db*/, const Invocation& invocation) {
 struct Command {
   const char* word;
   const Option* needs[3];
+  // cppcheck-suppress unusedStructMember ; runCommand calls it through the table
   int (*carryOut)(sqlite3* db, const Invocation& invocation);
 };
 constexpr Command kCommands[] = {
@@ -177,10 +180,9 @@ constexpr Command kCommands[] = {
 };
 
 const Command* findCommand(const std::string& word) {
-  for (const Command& command : kCommands) {
-    if (word == command.word) return &command;
-  }
-  return nullptr;
+  const Command* command = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                        [&word](const Command& c) { return word == c.word; });
+  return command != std::end(kCommands) ? command : nullptr;
 }
 
 // Puts echo back on the terminal; the signal that called it then ends the run as it would have.
@@ -190,7 +192,7 @@ extern "C" void restoreEchoAndRaise(int signal) {
     settings.c_lflag |= ECHO;
     tcsetattr(STDIN_FILENO, TCSANOW, &settings);
   }
-  raise(signal);  // SA_RESETHAND has put the default action back; it takes effect on return
+  (void)raise(signal);  // SA_RESETHAND has put the default action back; it takes effect on return
 }
 
 // Reads one line from standard input without its line end. On a terminal it prompts on standard

@@ -57,7 +57,7 @@ std::string base32KeyProblem(const std::string& base32) {
     } else if (c != ' ' && c != '-' && c != '=') {
       // A byte that does not print is shown by its value.
       char shown[16];
-      std::snprintf(shown, sizeof shown, c > ' ' && c < 127 ? "'%c'" : "byte 0x%02X", c);
+      (void)std::snprintf(shown, sizeof shown, c > ' ' && c < 127 ? "'%c'" : "byte 0x%02X", c);
       return std::string(shown) + " at position " + std::to_string(i + 1) +
              " is not base32 (letters A-Z and digits 2-7)";
     }
