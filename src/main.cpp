@@ -217,9 +217,12 @@ std::string readKeyLine() {
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
   }
+  // One byte more than a key may have, so that a longer one is refused, not cut, and an endless
+  // stream is not read to its end.
   std::string line;
-  std::getline(std::cin, line);
-  const bool ended = !std::cin.eof();  // the newline was read and removed
+  char c = '\0';
+  while (line.size() <= kMaxKeyLength && std::cin.get(c) && c != '\n') line.push_back(c);
+  const bool ended = c == '\n';
   if (hide) {
     tcsetattr(STDIN_FILENO, TCSANOW, &saved);
     for (std::size_t i = 0; i < std::size(kSignals); ++i) {

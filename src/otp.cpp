@@ -49,6 +49,9 @@ std::string base32Decode(const std::string& base32) {
 }
 
 std::string base32KeyProblem(const std::string& base32) {
+  if (base32.size() > kMaxKeyLength) {
+    return "too long: more than " + std::to_string(kMaxKeyLength) + " bytes";
+  }
   std::size_t characters = 0;
   for (std::size_t i = 0; i < base32.size(); ++i) {
     const unsigned char c = static_cast<unsigned char>(base32[i]);

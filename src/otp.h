@@ -1,6 +1,7 @@
 // The code engine: base32 secrets to key bytes, and time-based one-time codes from them.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -9,8 +10,10 @@
 // other byte is skipped, and a trailing partial byte is dropped. Never fails.
 std::string base32Decode(const std::string& base32);
 
-// What keeps `base32` from being a key, without quoting it: a byte outside the alphabet (spaces,
-// hyphens and "=" padding aside), or too few characters for one byte. Empty when it is a key.
+// What keeps `base32` from being a key, without quoting it: more than kMaxKeyLength bytes, a byte
+// outside the alphabet (spaces, hyphens and "=" padding aside), or too few characters for one
+// byte. Empty when it is a key.
+inline constexpr std::size_t kMaxKeyLength = 4096;
 std::string base32KeyProblem(const std::string& base32);
 
 // The code of `secret` for the step that holds `currentTime` (seconds since the Unix epoch):

@@ -97,7 +97,9 @@ $ kavro addcode --site=s --account=a --key='AB ~0189'
 $ kavro vercode --code=1 --key=$(printf 'AB\177')
 ! Invalid key: byte 0x7F at position 3 is not base32 (letters A-Z and digits 2-7)
 $ kavro vercode --code=1 --key='A =-' => ! Invalid key: too short: one byte takes 2 base32 characters
+$ kavro vercode --key=- --code=1 </dev/zero => ! Invalid key: too long: more than 4096 bytes
 $ ls
+$ kavro vercode --key=$(printf %04096d | tr 0 A) --code=1 => Code verified: false
 $ kavro vercode --key='=a-B=' --code=1 => Code verified: false
 $ rm kavro.db && mkdir kavro.db
 $ kavro lscodes => ! Error opening database: Is a directory
