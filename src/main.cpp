@@ -74,17 +74,12 @@ Invocation scanArguments(int argc, const char* const argv[]) {
 // nothing else, within the range of SQLite's 64-bit integer. A typo must never select another
 // record.
 std::optional<std::int64_t> parseId(const std::string& text) {
-  const std::string::size_type sign = text.find_first_not_of(" \t\n\v\f\r");
-  if (sign == std::string::npos) return std::nullopt;
-  const bool hasSign = text[sign] == '+' || text[sign] == '-';
-  const std::string::size_type digits = hasSign ? sign + 1 : sign;
-  if (digits >= text.size() || text[digits] < '0' || text[digits] > '9') return std::nullopt;
-
-  // from_chars reads a minus sign but not a plus sign.
-  const std::string::size_type number = text[sign] == '+' ? digits : sign;
+  std::string::size_type start = std::min(text.find_first_not_of(" \t\n\v\f\r"), text.size());
+  // from_chars reads a minus sign but not a plus sign; "+-3" stays refused.
+  if (text.compare(start, 1, "+") == 0 && text.compare(start + 1, 1, "-") != 0) ++start;
   std::int64_t id = 0;
   const char* end = text.data() + text.size();
-  const auto [stop, error] = std::from_chars(text.data() + number, end, id);
+  const auto [stop, error] = std::from_chars(text.data() + start, end, id);
   if (error != std::errc() || stop != end) return std::nullopt;
   return id;
 }
@@ -147,7 +142,6 @@ int listCodes(sqlite3* db, const Invocation& /*invocation*/) {
     std::cout << "ID: " << id << "\tSite: " << columnText(stmt.get(), 2)
               << "\tAccount: " << columnText(stmt.get(), 3) << "\tGenerated code: " << *code
               << std::endl;
-    if (!std::cout) return 0;  // nobody reads the rest; runCommand reports the failed write
   }
   if (result != SQLITE_DONE) {
     reportStoreError("Error retrieving data", db);

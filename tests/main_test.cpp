@@ -1,13 +1,17 @@
 // End to end: the built program, run as a user would, in a fresh directory with a real store.
+#include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <tuple>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -169,6 +173,41 @@ $ ln -sf mine.db kavro.db && chmod 600 mine.db
     session += "$ kavro delcode --id='" + id + "' => ! Invalid id: " + id + "\n";
   }
   play(session);
+}
+
+// On a terminal kavro asks for the key and hides it; echo comes back whether the key was typed
+// or Ctrl-C ended the run (raw wait status 2: killed by SIGINT).
+TEST(Kavro, AsksForKeyOnTerminalUnseen) {
+  const std::tuple<std::string, std::string, int> rows[] = {
+      {"AB\n", "Secret key: \r\nCode verified: false\r\n", 0}, {"\x03", "Secret key: ", SIGINT}};
+  for (const auto& [typed, shown, status] : rows) {
+    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0);
+    const std::string name = ptsname(terminal);
+    const pid_t kavro = fork();
+    if (kavro == 0) {  // in a session of its own, the new terminal its controlling one
+      const int fd = setsid() < 0 ? -1 : open(name.c_str(), O_RDWR);
+      if (dup2(fd, 0) == 0 && dup2(fd, 1) == 1 && dup2(fd, 2) == 2) {
+        execl(KAVRO_BIN_DIR "/kavro", "kavro", "vercode", "--key=-", "--code=1", nullptr);
+      }
+      _exit(127);
+    }
+    termios settings{};
+    for (int i = 0; i < 500 && tcgetattr(terminal, &settings) == 0 && settings.c_lflag & ECHO;
+         ++i) {
+      usleep(10000);  // until kavro hides what is typed
+    }
+    ASSERT_EQ(write(terminal, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+    std::string output;
+    char buffer[256];
+    for (ssize_t n = 0; (n = read(terminal, buffer, sizeof buffer)) > 0;) output.append(buffer, n);
+    int ended = -1;
+    waitpid(kavro, &ended, 0);
+    EXPECT_EQ(output, shown) << typed;
+    EXPECT_EQ(ended, status) << typed;
+    EXPECT_TRUE(tcgetattr(terminal, &settings) == 0 && settings.c_lflag & ECHO) << typed;
+    close(terminal);
+  }
 }
 
 }  // namespace
