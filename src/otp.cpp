@@ -61,8 +61,7 @@ std::string base32KeyProblem(const std::string& base32) {
       // A byte that does not print is shown by its value.
       char shown[16];
       (void)std::snprintf(shown, sizeof shown, c > ' ' && c < 127 ? "'%c'" : "byte 0x%02X", c);
-      return std::string(shown) + " at position " + std::to_string(i + 1) +
-             " is not base32 (letters A-Z and digits 2-7)";
+      return std::string(shown) + " at position " + std::to_string(i + 1) + " is not in A-Z or 2-7";
     }
   }
   if (characters < 2) return "too short: one byte takes 2 base32 characters";

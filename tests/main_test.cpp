@@ -8,7 +8,7 @@
 #include <sstream>
 #include <tuple>
 
-#include <fcntl.h>
+#include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -92,19 +92,14 @@ $ kavro addcode --site=s --key=- => ! Missing account
 $ kavro delcode --id 1 => ! Missing id
 $ kavro vercode --code=1 => ! Missing key
 $ kavro vercode --key=$K --code 123456 => ! Missing code
-$ kavro vercode --key=- --code=1 <&- => ! Missing key
 $ echo | kavro addcode --key=- --site=s --account=a => ! Missing key
-$ printf 'AB\r' | kavro vercode --key=- --code=1
-! Invalid key: byte 0x0D at position 3 is not base32 (letters A-Z and digits 2-7)
-$ kavro addcode --site=s --account=a --key='AB ~0189'
-! Invalid key: '~' at position 4 is not base32 (letters A-Z and digits 2-7)
-$ kavro vercode --code=1 --key=$(printf 'AB\177')
-! Invalid key: byte 0x7F at position 3 is not base32 (letters A-Z and digits 2-7)
+$ printf 'AB\r' | kavro vercode --key=- --code=1 => ! Invalid key: byte 0x0D at position 3 is not in A-Z or 2-7
+$ kavro addcode --site=s --account=a --key='AB ~0189' => ! Invalid key: '~' at position 4 is not in A-Z or 2-7
+$ kavro vercode --code=1 --key=$(printf 'AB\177') => ! Invalid key: byte 0x7F at position 3 is not in A-Z or 2-7
 $ kavro vercode --code=1 --key='A =-' => ! Invalid key: too short: one byte takes 2 base32 characters
 $ kavro vercode --key=- --code=1 </dev/zero => ! Invalid key: too long: more than 4096 bytes
 $ ls
 $ kavro vercode --key=$(printf %04096d | tr 0 A) --code=1 => Code verified: false
-$ kavro vercode --key='=a-B=' --code=1 => Code verified: false
 $ rm kavro.db && mkdir kavro.db
 $ kavro lscodes => ! Error opening database: Is a directory
 $ rmdir kavro.db && echo not a database >kavro.db && chmod 600 kavro.db
@@ -175,23 +170,16 @@ $ ln -sf mine.db kavro.db && chmod 600 mine.db
   play(session);
 }
 
-// On a terminal kavro asks for the key and hides it; echo comes back whether the key was typed
-// or Ctrl-C ended the run (raw wait status 2: killed by SIGINT).
+// On a terminal kavro asks for the key without echo, and echo comes back whether the key was
+// typed or Ctrl-C ended the run (a raw wait status of SIGINT).
 TEST(Kavro, AsksForKeyOnTerminalUnseen) {
   const std::tuple<std::string, std::string, int> rows[] = {
       {"AB\n", "Secret key: \r\nCode verified: false\r\n", 0}, {"\x03", "Secret key: ", SIGINT}};
   for (const auto& [typed, shown, status] : rows) {
-    const int terminal = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_TRUE(terminal >= 0 && grantpt(terminal) == 0 && unlockpt(terminal) == 0);
-    const std::string name = ptsname(terminal);
-    const pid_t kavro = fork();
-    if (kavro == 0) {  // in a session of its own, the new terminal its controlling one
-      const int fd = setsid() < 0 ? -1 : open(name.c_str(), O_RDWR);
-      if (dup2(fd, 0) == 0 && dup2(fd, 1) == 1 && dup2(fd, 2) == 2) {
-        execl(KAVRO_BIN_DIR "/kavro", "kavro", "vercode", "--key=-", "--code=1", nullptr);
-      }
-      _exit(127);
-    }
+    int terminal = -1;
+    const pid_t kavro = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (kavro == 0)
+      _exit(execl(KAVRO_BIN_DIR "/kavro", "kavro", "vercode", "--key=-", "--code=1", nullptr));
     termios settings{};
     for (int i = 0; i < 500 && tcgetattr(terminal, &settings) == 0 && settings.c_lflag & ECHO;
          ++i) {

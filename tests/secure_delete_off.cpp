@@ -2,14 +2,9 @@
 // SQLite built with it off by default would.
 #include <sqlite3.h>
 
-namespace {
-
-int secureDeleteOff(sqlite3* db, char** /*error*/, const void* /*api*/) {
+static int secureDeleteOff(sqlite3* db, char** /*error*/, const void* /*api*/) {
   return sqlite3_exec(db, "PRAGMA secure_delete = OFF", nullptr, nullptr, nullptr);
 }
-
-__attribute__((constructor)) void install() {
+__attribute__((constructor)) static void install() {
   sqlite3_auto_extension(reinterpret_cast<void (*)()>(secureDeleteOff));
 }
-
-}  // namespace
