@@ -1,4 +1,4 @@
-// An input is up to kRuns argument vectors, each word ended by a NUL byte and each vector by an
+// An input is up to 8 argument vectors, each word ended by a NUL byte and each vector by an
 // empty word. They run in turn through the entry point, each to status 0 or 1 without a crash, a
 // leak or undefined behaviour, against one kavro.db in the current directory, so that what one
 // stores the next can list or delete; the file is removed before and after each input.
@@ -19,27 +19,20 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  constexpr std::size_t kRuns = 8;
-  std::istringstream input(std::string(reinterpret_cast<const char*>(data), size));
-  std::vector<std::vector<std::string>> runs(1);
-  for (std::string word; std::getline(input, word, '\0');) {
-    if (word.empty()) {
-      runs.emplace_back();
-    } else {
-      runs.back().push_back(word);
-    }
-  }
   static std::ostringstream output;  // what the program writes is not checked here
+  std::istringstream input(std::string(reinterpret_cast<const char*>(data), size));
   (void)std::remove("kavro.db");
-  for (std::size_t run = 0; run < runs.size() && run < kRuns; ++run) {
+  for (int run = 0; run < 8 && input; ++run) {
+    std::vector<std::string> words;
+    for (std::string word; std::getline(input, word, '\0') && !word.empty();) words.push_back(word);
     std::vector<char*> argv;
-    for (std::string& word : runs[run]) argv.push_back(word.data());
+    for (std::string& word : words) argv.push_back(word.data());
     argv.push_back(nullptr);  // as main's argv ends
     output.str("");
     std::cout.rdbuf(output.rdbuf());  // also clears the stream's state
     std::cerr.rdbuf(output.rdbuf());
     std::cin.clear();
-    if (kavroMain(static_cast<int>(argv.size() - 1), argv.data()) > 1) std::abort();
+    if (kavroMain(static_cast<int>(words.size()), argv.data()) > 1) std::abort();
   }
   (void)std::remove("kavro.db");
   return 0;
