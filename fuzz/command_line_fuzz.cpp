@@ -25,9 +25,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (int run = 0; run < 8 && input; ++run) {
     std::vector<std::string> words;
     for (std::string word; std::getline(input, word, '\0') && !word.empty();) words.push_back(word);
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);  // as main's argv ends
+    std::vector<char*> argv(words.size() + 1);  // ending in a null pointer, as main's does
+    for (std::size_t i = 0; i < words.size(); ++i) argv[i] = words[i].data();
     output.str("");
     std::cout.rdbuf(output.rdbuf());  // also clears the stream's state
     std::cerr.rdbuf(output.rdbuf());
