@@ -282,9 +282,10 @@ int main(int argc, char* argv[]) {
 #ifdef PR_SET_DUMPABLE
   // Secrets pass through memory: no core file of a crash, and no other process of the user may
   // read it.
-  prctl(PR_SET_DUMPABLE, 0, 0, 0, 0);
+  prctl(PR_SET_DUMPABLE, 0);
 #endif
-  const std::string appname = argc > 0 && argv[0] != nullptr ? argv[0] : "kavro";
+  // argv[0] is a string whenever argc is above 0.
+  const std::string appname = argc > 0 ? argv[0] : "kavro";
   const Command* command = argc < 2 ? nullptr : findCommand(argv[1]);
   if (command == nullptr) {
     showUsage(appname);
