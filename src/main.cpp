@@ -194,18 +194,19 @@ extern "C" void restoreEchoAndRaise(int signal) {
 std::string readKeyLine() {
   const bool terminal = isatty(STDIN_FILENO) == 1;
   termios saved{};
-  const bool hide = terminal && tcgetattr(STDIN_FILENO, &saved) == 0 && (saved.c_lflag & ECHO);
-  constexpr int kSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
-  struct sigaction previous[std::size(kSignals)] = {};
+  const bool hide = tcgetattr(STDIN_FILENO, &saved) == 0 && (saved.c_lflag & ECHO);
   if (terminal) std::cerr << "Secret key: " << std::flush;
   if (hide) {
     struct sigaction restore = {};
     restore.sa_handler = restoreEchoAndRaise;
     restore.sa_flags = SA_RESETHAND;
     sigemptyset(&restore.sa_mask);
-    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
-      sigaction(kSignals[i], nullptr, &previous[i]);
-      if (previous[i].sa_handler == SIG_DFL) sigaction(kSignals[i], &restore, nullptr);
+    // The handlers stay: once echo is back they change nothing. A signal ignored stays ignored.
+    for (const int number : {SIGHUP, SIGINT, SIGQUIT, SIGTERM}) {
+      struct sigaction previous = {};
+      if (sigaction(number, nullptr, &previous) == 0 && previous.sa_handler == SIG_DFL) {
+        sigaction(number, &restore, nullptr);
+      }
     }
     termios quiet = saved;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
@@ -219,9 +220,6 @@ std::string readKeyLine() {
   const bool ended = c == '\n';
   if (hide) {
     tcsetattr(STDIN_FILENO, TCSANOW, &saved);
-    for (std::size_t i = 0; i < std::size(kSignals); ++i) {
-      sigaction(kSignals[i], &previous[i], nullptr);
-    }
     std::cerr << std::endl;  // the newline typed was not echoed
   }
   if (ended && !line.empty() && line.back() == '\r') line.pop_back();
@@ -269,13 +267,14 @@ int runCommand(const Invocation& invocation) {
   const StorePtr db(openStore(), &closeStore);
   if (!db) return 1;
   const int status = findCommand(invocation.mode)->carryOut(db.get(), invocation);
+  if (status != 0) return status;
   // Every result line is flushed, so a failed write shows here; a result the user never saw is
   // no success.
-  if (status == 0 && !std::cout) {
+  if (!std::cout) {
     std::cerr << "Error writing output: " << std::strerror(errno) << std::endl;
     return 1;
   }
-  return status;
+  return 0;
 }
 
 int main(int argc, char* argv[]) {
