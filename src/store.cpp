@@ -32,8 +32,9 @@ bool execute(sqlite3* db, const char* sql, const std::string& context) {
 
 sqlite3* openStore() {
   // kavro opens the file itself first, and checks the file it reached, a symbolic link followed:
-  // secrets go only into a store that is the user's own. A new one is created owner-only, and
-  // SQLite gives its journals the mode of the database file.
+  // secrets go only into a store that is the user's own. SQLite then opens the name again, which
+  // only those who may write the directory can point elsewhere in between. A new store is created
+  // owner-only, and SQLite gives its journals the mode of the database file.
   const int fd = open(kFileName, O_RDONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
   struct stat file = {};
   const bool opened = fd >= 0 && fstat(fd, &file) == 0;
