@@ -93,11 +93,9 @@ std::optional<std::string> generateOTP(const std::string& secret, std::uint64_t 
                                (static_cast<std::uint32_t>(hmac[offset + 1]) << 16) |
                                (static_cast<std::uint32_t>(hmac[offset + 2]) << 8) |
                                static_cast<std::uint32_t>(hmac[offset + 3]);
-  std::uint32_t modValue = 1;
-  for (std::uint32_t i = 0; i < codeDigits; ++i) modValue *= 10;
-
+  // The code is `binary` modulo 10^codeDigits, zero-padded: its last `codeDigits` decimal digits.
   std::string code(codeDigits, '0');
-  std::uint32_t value = binary % modValue;
+  std::uint32_t value = binary;
   for (std::size_t i = code.size(); i > 0 && value != 0; value /= 10) {
     code[--i] = static_cast<char>('0' + value % 10);
   }

@@ -12,8 +12,8 @@ namespace {
 
 constexpr char kFileName[] = "kavro.db";
 constexpr char sql_create_table[] =
-    "CREATE TABLE IF NOT EXISTS records (id INTEGER PRIMARY KEY, key TEXT NOT NULL, site TEXT, "
-    "account TEXT)";
+    "CREATE TABLE IF NOT EXISTS records (id INTEGER PRIMARY KEY, key TEXT NOT NULL, site TEXT,"
+    " account TEXT)";
 
 void writeErrorLine(const std::string& context, const char* detail) {
   std::cerr << context << ": " << detail << std::endl;
@@ -21,10 +21,8 @@ void writeErrorLine(const std::string& context, const char* detail) {
 
 // Runs `sql`; on failure writes `context` with the error text that SQLite gave for it.
 bool execute(sqlite3* db, const char* sql, const std::string& context) {
-  char* error = nullptr;
-  const bool done = sqlite3_exec(db, sql, nullptr, nullptr, &error) == SQLITE_OK;
-  if (!done) writeErrorLine(context, error != nullptr ? error : sqlite3_errmsg(db));
-  sqlite3_free(error);
+  const bool done = sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+  if (!done) reportStoreError(context, db);
   return done;
 }
 
@@ -74,8 +72,7 @@ sqlite3_stmt* prepareStatement(sqlite3* db, const char* sql) {
   sqlite3_stmt* stmt = nullptr;
   if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK) {
     reportStoreError("Error preparing statement", db);
-    sqlite3_finalize(stmt);
-    return nullptr;
+    return nullptr;  // SQLite leaves no statement to finalize
   }
   return stmt;
 }

@@ -35,10 +35,9 @@ std::string contents(std::istream&& file) {
 // Plays a session in a fresh directory: "$ " lines run in sh with umask 0, kavro on PATH, K a key
 // whose current code is "CODE", NO_HMAC a library that breaks HMAC when preloaded, LAX one that
 // turns SQLite's secure_delete off on every connection, and a libcrypto configuration that breaks
-// HMAC when read; "% " lines run SQL on kavro.db, held open till the next
-// line has run. What a line writes follows " => " or stands below it, errors marked "! ", "Missing
-// …" followed by the usage text. A line that writes an error must exit with 1 and leave kavro.db
-// as it was; any other, with 0.
+// HMAC when read; "% " lines run SQL on kavro.db, held open till the next line has run. A line's
+// output follows " => " or stands below it, errors marked "! ", "Missing …" followed by the usage
+// text. A line that writes an error must exit with 1 and leave kavro.db as it was, others with 0.
 void play(const std::string& session) {
   const std::string text =
       std::regex_replace(std::regex_replace(session, std::regex(" => "), "\n"),
@@ -122,9 +121,7 @@ $ kavro lscodes
 ID: 1	Site: s	Account: a	Generated code: CODE
 ID: 2	Site: s	Account: a	Generated code: CODE
 ! Error retrieving data: database disk image is malformed
-$ rm kavro.db
-$ kavro lscodes
-$ stat -c %a kavro.db => 600
+$ rm kavro.db && kavro lscodes && stat -c %a kavro.db => 600
 $ kavro addcode --key=$K --site=example.org --account=alice => Generated code: CODE
 $ kavro addcode --site=x --key='gezd-gnbv gy3t qojq gezd gnbv gy3t qojq====' --account=b=c --site='b b' => Generated code: CODE
 $ printf '%s\r\nAA\n' gezdgnbvgy3tqojqgezdgnbvgy3tqojq | kavro addcode --key=- --site=3 --account=a --id=9 word => Generated code: CODE
