@@ -165,7 +165,7 @@ TEST(Kavro, AsksForKeyOnTerminalUnseen) {
   const std::tuple<std::string, std::string, int> rows[] = {
       {"\034AB\n", "Secret key: \r\nCode verified: false\r\n", 0},
       {"\x03", "Secret key: ", SIGINT}};
-  signal(SIGQUIT, SIG_IGN);  // kavro inherits it
+  ASSERT_NE(signal(SIGQUIT, SIG_IGN), SIG_ERR);  // kavro inherits it
   for (const auto& [typed, shown, status] : rows) {
     int tty = -1;
     const pid_t kavro = forkpty(&tty, nullptr, nullptr, nullptr);
