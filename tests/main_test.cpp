@@ -122,6 +122,7 @@ ID: 1	Site: s	Account: a	Generated code: CODE
 ID: 2	Site: s	Account: a	Generated code: CODE
 ! Error retrieving data: database disk image is malformed
 $ rm kavro.db && kavro lscodes && stat -c %a kavro.db => 600
+$ kavro lscodes <&-
 $ kavro addcode --key=$K --site=example.org --account=alice => Generated code: CODE
 $ kavro addcode --site=x --key='gezd-gnbv gy3t qojq gezd gnbv gy3t qojq====' --account=b=c --site='b b' => Generated code: CODE
 $ printf '%s\r\nAA\n' gezdgnbvgy3tqojqgezdgnbvgy3tqojq | kavro addcode --key=- --site=3 --account=a --id=9 word => Generated code: CODE
