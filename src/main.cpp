@@ -112,12 +112,7 @@ int addCode(sqlite3* db, const Invocation& invocation) {
 int deleteCode(sqlite3* db, const Invocation& invocation) {
   const StatementPtr stmt(prepareStatement(db, sql_delete), &sqlite3_finalize);
   if (!stmt) return 1;
-  const std::optional<std::int64_t> id = parseId(invocation.id);
-  if (!id) {
-    std::cerr << "Invalid id: " << invocation.id << std::endl;
-    return 1;
-  }
-  sqlite3_bind_int64(stmt.get(), 1, *id);
+  sqlite3_bind_int64(stmt.get(), 1, *parseId(invocation.id));  // checked with the command line
   if (sqlite3_step(stmt.get()) != SQLITE_DONE) {
     reportStoreError("Error deleting data", db);
     return 1;
@@ -231,9 +226,9 @@ void reportMissing(const std::string& name, const std::string& appname) {
   showUsage(appname);
 }
 
-// Fills in and checks what the command needs: every option it needs has a value, and a key, read
-// from standard input when it is "-", is one. Returns false after the message of the first
-// problem, followed by the usage text where an option is missing.
+// Fills in and checks what the command needs: every option it needs has a value, an id is one,
+// and a key, read from standard input when it is "-", is one. Returns false after the message of
+// the first problem, followed by the usage text where an option is missing.
 bool completeOptions(const Command& command, Invocation& invocation, const std::string& appname) {
   bool needsKey = false;
   for (const Option* option : command.needs) {
@@ -245,9 +240,18 @@ bool completeOptions(const Command& command, Invocation& invocation, const std::
       reportMissing(option->name, appname);
       return false;
     }
+    if (option == &kId && !parseId(invocation.id)) {
+      std::cerr << "Invalid id: " << invocation.id << std::endl;
+      return false;
+    }
   }
   if (!needsKey) return true;
-  if (invocation.key == "-") invocation.key = readKeyLine();
+  // A store that is there is checked before anyone types a secret for a run bound to fail; a new
+  // one is made only once the run goes ahead.
+  if (invocation.key == "-") {
+    if (!checkExistingStore()) return false;
+    invocation.key = readKeyLine();
+  }
   if (invocation.key.empty()) {
     reportMissing(kKey.name, appname);
     return false;

@@ -1,6 +1,8 @@
 #include "store.h"
 
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
@@ -14,6 +16,8 @@ constexpr char kFileName[] = "kavro.db";
 constexpr char sql_create_table[] =
     "CREATE TABLE IF NOT EXISTS records (id INTEGER PRIMARY KEY, key TEXT NOT NULL, site TEXT,"
     " account TEXT)";
+// How long a run waits for another run's lock before it gives up, in milliseconds.
+constexpr int kBusyTimeout = 5000;
 
 void writeErrorLine(const std::string& context, const char* detail) {
   std::cerr << context << ": " << detail << std::endl;
@@ -26,24 +30,72 @@ bool execute(sqlite3* db, const char* sql, const std::string& context) {
   return done;
 }
 
-}  // namespace
+// Opens kavro.db for a look at what it is, a symbolic link followed, never blocking on a FIFO.
+// Sets `created` when this call made the file. -1 with errno set when it cannot be opened.
+int openStoreFile(bool create, bool& created) {
+  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  created = false;
+  // O_EXCL tells a file made here from one that was there; it does not follow a link, so a name
+  // that exists is opened again without it. A name that vanishes in between is looked up anew.
+  for (int tries = 0; create && tries < 3; ++tries) {
+    const int fd = open(kFileName, kFlags | O_CREAT | O_EXCL, 0600);
+    if (fd >= 0 || errno != EEXIST) {
+      created = fd >= 0;
+      return fd;
+    }
+    const int existing = open(kFileName, kFlags);
+    if (existing >= 0 || errno != ENOENT) return existing;
+  }
+  return open(kFileName, kFlags);
+}
 
-sqlite3* openStore() {
-  // kavro opens the file itself first, and checks the file it reached, a symbolic link followed:
-  // secrets go only into a store that is the user's own. SQLite then opens the name again, which
-  // only those who may write the directory can point elsewhere in between. A new store is created
-  // owner-only, and SQLite gives its journals the mode of the database file.
-  const int fd = open(kFileName, O_RDONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0600);
-  struct stat file = {};
-  const bool opened = fd >= 0 && fstat(fd, &file) == 0;
+// Whether group or others may write the directory `path` (or, for a file, the one it is in).
+bool othersMayWriteDirectoryOf(const char* path) {
+  struct stat directory = {};
+  std::string name = path;
+  const std::string::size_type slash = name.rfind('/');
+  name = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
+  return stat(name.c_str(), &directory) == 0 && (directory.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+}
+
+// What keeps kavro.db from being a store of the user's own; empty when nothing does. With `create`
+// a missing file is made, owner-only whatever the umask; without, a missing file is no problem.
+// `file` is what was checked.
+std::string storeFileProblem(bool create, struct stat& file) {
+  bool created = false;
+  const int fd = openStoreFile(create, created);
+  if (fd < 0 && errno == ENOENT && !create) return "";
+  // The umask is applied to the mode asked for at creation, so a strict one can leave the owner
+  // unable to write; the mode is set on the descriptor, so it reaches only the file made here.
+  const bool ready = fd >= 0 && (!created || fchmod(fd, 0600) == 0) && fstat(fd, &file) == 0;
   const int error = errno;
   if (fd >= 0) close(fd);
-  const std::string problem = !opened                    ? std::strerror(error)
-                              : !S_ISREG(file.st_mode)   ? "kavro.db is not a regular file"
-                              : file.st_uid != geteuid() ? "kavro.db belongs to another user"
-                              : (file.st_mode & (S_IWGRP | S_IWOTH)) != 0
-                                  ? "group or others may write kavro.db"
-                                  : "";
+  if (!ready) return std::strerror(error);
+  if (!S_ISREG(file.st_mode)) return "kavro.db is not a regular file";
+  if (file.st_uid != geteuid()) return "kavro.db belongs to another user";
+  if ((file.st_mode & (S_IWGRP | S_IWOTH)) != 0) return "group or others may write kavro.db";
+  // SQLite finds the journal by the name it opened, so a run under another name would miss a hot
+  // journal and write over the pages it holds.
+  if (file.st_nlink > 1) return "kavro.db has more than one hard link";
+  return "";
+}
+
+}  // namespace
+
+bool checkExistingStore() {
+  struct stat file = {};
+  const std::string problem = storeFileProblem(false, file);
+  if (!problem.empty()) writeErrorLine("Error opening database", problem.c_str());
+  return problem.empty();
+}
+
+sqlite3* openStore() {
+  // kavro opens the file itself first, and checks the file it reached: secrets go only into a
+  // store that is the user's own. SQLite then opens the name again without creating it, which
+  // only those who may write the directory can point elsewhere in between; SQLite gives its
+  // journal the mode of the database file.
+  struct stat file = {};
+  const std::string problem = storeFileProblem(true, file);
   if (!problem.empty()) {
     writeErrorLine("Error opening database", problem.c_str());
     return nullptr;
@@ -52,13 +104,23 @@ sqlite3* openStore() {
     std::cerr << "Warning: group or others may read the secrets in kavro.db: chmod 600 kavro.db"
               << std::endl;
   }
+  // The journal lies beside the file a link points to, so that directory counts as well.
+  char target[PATH_MAX];
+  if (othersMayWriteDirectoryOf(kFileName) ||
+      (realpath(kFileName, target) != nullptr && othersMayWriteDirectoryOf(target))) {
+    std::cerr << "Warning: others may write the directory of kavro.db, and so replace it or plant"
+                 " its journal: keep the store in a directory of your own"
+              << std::endl;
+  }
 
   sqlite3* db = nullptr;
-  if (sqlite3_open(kFileName, &db) != SQLITE_OK) {
+  if (sqlite3_open_v2(kFileName, &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
     reportStoreError("Error opening database", db);
     closeStore(db);
     return nullptr;
   }
+  // Every statement of kavro's takes its locks at its start, where SQLite may wait for them.
+  sqlite3_busy_timeout(db, kBusyTimeout);
   // A deleted secret must not linger in the file's free pages; some builds leave this off.
   if (!execute(db, "PRAGMA secure_delete = ON", "Error opening database") ||
       !execute(db, sql_create_table, "Error creating table")) {

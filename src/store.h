@@ -7,12 +7,18 @@
 
 inline constexpr char sql_insert[] = "INSERT INTO records (key, site, account) VALUES (?, ?, ?)";
 inline constexpr char sql_delete[] = "DELETE FROM records WHERE id = ?";
-inline constexpr char sql_select[] = "SELECT * FROM records ORDER BY id";
+inline constexpr char sql_select[] = "SELECT id, key, site, account FROM records ORDER BY id";
 
-// Opens the store, creating the file (readable and writable by its owner only) and its table
-// when they are missing. Refuses a file that another user owns or that group or others may write,
-// and warns when they may read it. Returns nullptr after writing the failure line.
+// Opens the store, creating the file (readable and writable by its owner only, whatever the
+// umask) and its table when they are missing. Refuses a file that is not a regular one, that
+// another user owns, that group or others may write or that has more than one hard link; warns
+// when group or others may read it or write its directory. A store that another run holds locked
+// is waited for up to 5 seconds. Returns nullptr after writing the failure line.
 sqlite3* openStore();
+
+// Whether kavro.db, when there is one, would pass openStore's checks; creates and changes nothing.
+// Writes the failure line when it would not.
+bool checkExistingStore();
 
 // Returns nullptr after writing the failure line.
 sqlite3_stmt* prepareStatement(sqlite3* db, const char* sql);

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <regex>
 #include <sstream>
+#include <thread>
 #include <tuple>
 
 #include <pty.h>
@@ -35,7 +36,8 @@ std::string contents(std::istream&& file) {
 // Plays a session in a fresh directory: "$ " lines run in sh with umask 0, kavro on PATH, K a key
 // whose current code is "CODE", NO_HMAC a library that breaks HMAC when preloaded, LAX one that
 // turns SQLite's secure_delete off on every connection, and a libcrypto configuration that breaks
-// HMAC when read; "% " lines run SQL on kavro.db, held open till the next line has run. A line's
+// HMAC when read; "% " lines run SQL on kavro.db, held open till the next line has run (its
+// transaction rolled back 1 s into that line where the SQL says "-- released after 1 s"). A line's
 // output follows " => " or stands below it, errors marked "! ", "Missing …" followed by the usage
 // text. A line that writes an error must exit with 1 and leave kavro.db as it was, others with 0.
 void play(const std::string& session) {
@@ -45,6 +47,7 @@ void play(const std::string& session) {
   std::string dir = (std::filesystem::temp_directory_path() / "kavro-test-XXXXXX").string();
   ASSERT_NE(mkdtemp(dir.data()), nullptr);
   sqlite3* held = nullptr;
+  bool releaseLater = false;
   const std::regex step("([$%] .*)\n((?:[^$%\n].*\n)*)");  // a line to run, what it writes
   for (std::sregex_iterator it(text.begin(), text.end(), step), end; it != end; ++it) {
     while (std::time(nullptr) % 30 > 27) usleep(100000);  // the line runs within one step
@@ -56,17 +59,25 @@ void play(const std::string& session) {
       sqlite3_open((dir + "/kavro.db").c_str(), &held);
       chmod((dir + "/kavro.db").c_str(), 0600);  // as kavro would make it
       EXPECT_EQ(sqlite3_exec(held, &command[2], nullptr, nullptr, nullptr), SQLITE_OK) << command;
+      releaseLater = command.find("-- released after 1 s") != std::string::npos;
       continue;
     }
     // Open until `held` closes: closing any descriptor of the file drops this process's locks.
     std::ifstream file(dir + "/kavro.db", std::ios::binary);
     const std::string before = contents(std::move(file));
+    std::thread release([held, releaseLater] {
+      if (!releaseLater) return;
+      sleep(1);
+      sqlite3_exec(held, "ROLLBACK", nullptr, nullptr, nullptr);
+    });
+    releaseLater = false;
     const int status = WEXITSTATUS(std::system(
         ("cd '" + dir + "' && umask 0 && export PATH=" KAVRO_BIN_DIR ":$PATH K=" + kKey +
          " NO_HMAC=" KAVRO_NO_HMAC " LAX=" KAVRO_SECURE_DELETE_OFF
          " OPENSSL_CONF=" KAVRO_UNLOADABLE_OPENSSL_CONF " && (" +
          command.substr(2) + ") </dev/null >.out 2>.err; s=$?; sed 's/^/! /' .err >>.out; exit $s")
             .c_str()));
+    release.join();
     sqlite3_close(held);
     held = nullptr;
     EXPECT_EQ(contents(std::ifstream(dir + "/.out")), expected) << command;
@@ -96,11 +107,14 @@ $ kavro addcode --site=s --account=a --key='AB ~0189' => ! Invalid key: '~' at p
 $ kavro vercode --code=1 --key=$(printf 'AB\177') => ! Invalid key: byte 0x7F at position 3 is not in A-Z or 2-7
 $ kavro vercode --code=1 --key='A =-' => ! Invalid key: too short: one byte takes 2 base32 characters
 $ kavro vercode --key=- --code=1 </dev/zero => ! Invalid key: too long: more than 4096 bytes
+$ kavro delcode --id=x => ! Invalid id: x
 $ ls
 $ ln -s /dev/null kavro.db
-$ kavro lscodes => ! Error opening database: kavro.db is not a regular file
+$ kavro vercode --key=- --code=1 </dev/zero => ! Error opening database: kavro.db is not a regular file
+$ rm kavro.db && ln -s missing kavro.db
+$ kavro lscodes => ! Error opening database: No such file or directory
 $ rm kavro.db && mkdir kavro.db
-$ kavro lscodes => ! Error opening database: Is a directory
+$ kavro lscodes => ! Error opening database: kavro.db is not a regular file
 $ rmdir kavro.db && echo not a database >kavro.db && chmod 600 kavro.db
 $ kavro vercode --key=$(printf %04096d | tr 0 A) --code=1 => ! Error creating table: file is not a database
 $ rm kavro.db
@@ -108,11 +122,15 @@ $ rm kavro.db
 $ kavro addcode --key=AA --site=s --account=a => ! Error preparing statement: table records has no column named key
 $ kavro delcode --id=1 => ! Error preparing statement: no such column: id
 $ kavro lscodes => ! Error preparing statement: no such column: id
+% DROP TABLE records; CREATE TABLE records (id INTEGER PRIMARY KEY, site, account, key NOT NULL)
+$ kavro addcode --key=$K --site=s --account=a && kavro lscodes
+Generated code: CODE
+ID: 1	Site: s	Account: a	Generated code: CODE
 $ rm kavro.db && for i in 1 2 3; do kavro addcode --key=$K$(printf %03000d | tr 0 =) --site=s --account=a; done >/dev/null
 % BEGIN IMMEDIATE
 $ kavro addcode --key=AA --site=s --account=a => ! Error inserting data: database is locked
 % BEGIN IMMEDIATE
-$ kavro delcode --id=1 => ! Error deleting data: database is locked
+$ timeout 1 kavro lscodes >/dev/null
 $ LD_PRELOAD=$NO_HMAC kavro addcode --key=AA --site=s --account=a => ! Error computing code: HMAC-SHA1 gave no digest
 $ LD_PRELOAD=$NO_HMAC kavro lscodes => ! Error computing code: HMAC-SHA1 gave no digest
 $ LD_PRELOAD=$NO_HMAC kavro vercode --key=AA --code=1 => ! Error computing code: HMAC-SHA1 gave no digest
@@ -121,8 +139,12 @@ $ kavro lscodes
 ID: 1	Site: s	Account: a	Generated code: CODE
 ID: 2	Site: s	Account: a	Generated code: CODE
 ! Error retrieving data: database disk image is malformed
-$ rm kavro.db && kavro lscodes && stat -c %a kavro.db => 600
-$ kavro lscodes <&-
+$ rm kavro.db && for i in $(seq 30); do kavro addcode --key=AA --site=s --account=a & done >/dev/null; wait
+$ kavro lscodes | wc -l => 30
+$ rm kavro.db && chmod 1777 . && umask 0777 && kavro lscodes 2>&1 && stat -c %a kavro.db
+Warning: others may write the directory of kavro.db, and so replace it or plant its journal: keep the store in a directory of your own
+600
+$ chmod 700 . && kavro lscodes <&-
 $ kavro addcode --key=$K --site=example.org --account=alice => Generated code: CODE
 $ kavro addcode --site=x --key='gezd-gnbv gy3t qojq gezd gnbv gy3t qojq====' --account=b=c --site='b b' => Generated code: CODE
 $ printf '%s\r\nAA\n' gezdgnbvgy3tqojqgezdgnbvgy3tqojq | kavro addcode --key=- --site=3 --account=a --id=9 word => Generated code: CODE
@@ -142,15 +164,18 @@ $ kavro delcode --id=9223372036854775807 => ! No record with ID 9223372036854775
 $ LD_PRELOAD=$LAX kavro delcode --id=' 1' => ID  1 deleted successfully.
 $ LD_PRELOAD=$LAX kavro delcode --id=+2 => ID +2 deleted successfully.
 $ ! grep -q -e $K -e 'gezd-gnbv gy3t' kavro.db && grep -q GEZDGNBVGY3TQOJQ-GEZD kavro.db
+% BEGIN EXCLUSIVE -- released after 1 s
 $ kavro delcode --id=4294967297 => ID 4294967297 deleted successfully.
 $ kavro lscodes >/dev/full => ! Error writing output: No space left on device
-$ mv kavro.db mine.db && ln -s mine.db kavro.db && chmod 604 mine.db && kavro lscodes 2>&1
+$ mkdir -m 700 d && mv kavro.db d/mine.db && ln -s d/mine.db kavro.db && chmod 604 d/mine.db && chmod 1777 . && kavro lscodes 2>&1
 Warning: group or others may read the secrets in kavro.db: chmod 600 kavro.db
+Warning: others may write the directory of kavro.db, and so replace it or plant its journal: keep the store in a directory of your own
 ID: 3	Site: 3	Account: a	Generated code: CODE
-$ chmod 620 mine.db && kavro lscodes => ! Error opening database: group or others may write kavro.db
-$ chmod 600 mine.db && cp -p mine.db theirs.db && ln -sf theirs.db kavro.db && { chown 1 theirs.db || ln -sf /etc/passwd kavro.db; } 2>/dev/null
+$ chmod 700 . && chmod 620 d/mine.db && kavro lscodes => ! Error opening database: group or others may write kavro.db
+$ chmod 600 d/mine.db && ln d/mine.db other.db && kavro lscodes => ! Error opening database: kavro.db has more than one hard link
+$ rm other.db && cp -p d/mine.db theirs.db && ln -sf theirs.db kavro.db && { chown 1 theirs.db || ln -sf /etc/passwd kavro.db; } 2>/dev/null
 $ kavro lscodes => ! Error opening database: kavro.db belongs to another user
-$ ln -sf mine.db kavro.db
+$ ln -sf d/mine.db kavro.db && chmod 777 d && kavro lscodes 2>&1 | head -n 1 => Warning: others may write the directory of kavro.db, and so replace it or plant its journal: keep the store in a directory of your own
 )";
   // Near misses of an id, and numbers that wrap onto record 3: a typo must delete nothing.
   for (const std::string id : {"3abc", "abc", "3.0", "3 ", " ", "+-3", "-", "0x3",
