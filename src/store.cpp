@@ -30,25 +30,6 @@ bool execute(sqlite3* db, const char* sql, const std::string& context) {
   return done;
 }
 
-// Opens kavro.db for a look at what it is, a symbolic link followed, never blocking on a FIFO.
-// Sets `created` when this call made the file. -1 with errno set when it cannot be opened.
-int openStoreFile(bool create, bool& created) {
-  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-  created = false;
-  // O_EXCL tells a file made here from one that was there; it does not follow a link, so a name
-  // that exists is opened again without it. A name that vanishes in between is looked up anew.
-  for (int tries = 0; create && tries < 3; ++tries) {
-    const int fd = open(kFileName, kFlags | O_CREAT | O_EXCL, 0600);
-    if (fd >= 0 || errno != EEXIST) {
-      created = fd >= 0;
-      return fd;
-    }
-    const int existing = open(kFileName, kFlags);
-    if (existing >= 0 || errno != ENOENT) return existing;
-  }
-  return open(kFileName, kFlags);
-}
-
 // Whether group or others may write the directory `path` (or, for a file, the one it is in).
 bool othersMayWriteDirectoryOf(const char* path) {
   struct stat directory = {};
@@ -62,12 +43,16 @@ bool othersMayWriteDirectoryOf(const char* path) {
 // a missing file is made, owner-only whatever the umask; without, a missing file is no problem.
 // `file` is what was checked.
 std::string storeFileProblem(bool create, struct stat& file) {
-  bool created = false;
-  const int fd = openStoreFile(create, created);
+  // Opened for a look at what it is, a symbolic link followed, never blocking on a FIFO. O_EXCL
+  // tells a file made here from one that was there; as it follows no link, a name that exists is
+  // opened again without it.
+  constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  const int made = create ? open(kFileName, kFlags | O_CREAT | O_EXCL, 0600) : -1;
+  const int fd = made >= 0 || (create && errno != EEXIST) ? made : open(kFileName, kFlags);
   if (fd < 0 && errno == ENOENT && !create) return "";
   // The umask is applied to the mode asked for at creation, so a strict one can leave the owner
   // unable to write; the mode is set on the descriptor, so it reaches only the file made here.
-  const bool ready = fd >= 0 && (!created || fchmod(fd, 0600) == 0) && fstat(fd, &file) == 0;
+  const bool ready = fd >= 0 && (made < 0 || fchmod(fd, 0600) == 0) && fstat(fd, &file) == 0;
   const int error = errno;
   if (fd >= 0) close(fd);
   if (!ready) return std::strerror(error);
