@@ -1,0 +1,145 @@
+#include "key_uri.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <optional>
+#include <sstream>
+#include <string_view>
+#include <utility>
+
+#include "otp.h"
+
+namespace {
+
+// The parameters that decide the codes or name the record; every other one is ignored.
+struct Parameters {
+  std::optional<std::string> secret;
+  std::optional<std::string> issuer;
+  std::optional<std::string> algorithm;
+  std::optional<std::string> digits;
+  std::optional<std::string> period;
+};
+
+struct Known {
+  const char* name;
+  std::optional<std::string> Parameters::*field;
+};
+constexpr Known kKnown[] = {{"secret", &Parameters::secret},
+                            {"issuer", &Parameters::issuer},
+                            {"algorithm", &Parameters::algorithm},
+                            {"digits", &Parameters::digits},
+                            {"period", &Parameters::period}};
+
+// ASCII letters only, whatever the locale: every text compared here is ASCII where it matches.
+char lowerCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool equalsIgnoringCase(const std::string& text, const std::string& lower) {
+  return std::equal(text.begin(), text.end(), lower.begin(), lower.end(),
+                    [](char c, char l) { return lowerCase(c) == l; });
+}
+
+// The value of a hex digit of either case, or -1 for any other byte, '\0' included.
+int hexValue(char c) {
+  const std::size_t value = std::string_view("0123456789abcdef").find(lowerCase(c));
+  return value == std::string_view::npos ? -1 : static_cast<int>(value);
+}
+
+// `text` with each %XX replaced by its byte, or nothing when a "%" is not followed by two hex
+// digits. A "+" stays a "+": turning it into a space belongs to HTML forms, not to URIs.
+std::optional<std::string> percentDecoded(const std::string& text) {
+  std::string decoded;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      decoded.push_back(text[i]);
+      continue;
+    }
+    // text[text.size()] is '\0', so an escape cut short by the end is refused here, and the low
+    // digit read only where the high one was within the text.
+    const int high = hexValue(text[i + 1]);
+    if (high < 0) return std::nullopt;
+    const int low = hexValue(text[i + 2]);
+    if (low < 0) return std::nullopt;
+    decoded.push_back(static_cast<char>(high * 16 + low));
+    i += 2;
+  }
+  return decoded;
+}
+
+// Site and account are printed one record a line, so none of their bytes may move the terminal.
+bool hasControlByte(const std::string& text) {
+  return std::any_of(text.begin(), text.end(),
+                     [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
+}
+
+// Reads "name=value&..." into `parameters`; returns why it cannot, or empty. Names are decoded
+// and compared without regard to case too, so that no spelling of "digits" slips by as an
+// ignored parameter. A known parameter given twice is refused: readers differ on which one
+// counts, and a guess could store codes that are always wrong.
+std::string readParameters(const std::string& query, Parameters& parameters) {
+  std::istringstream pairs(query);
+  for (std::string pair; std::getline(pairs, pair, '&');) {
+    const std::size_t equals = std::min(pair.find('='), pair.size());
+    const std::optional<std::string> name = percentDecoded(pair.substr(0, equals));
+    const std::optional<std::string> value =
+        percentDecoded(pair.substr(std::min(equals + 1, pair.size())));
+    if (!name || !value) return "'%' not followed by two hex digits in a parameter";
+    for (const Known& known : kKnown) {
+      if (!equalsIgnoringCase(*name, known.name)) continue;
+      std::optional<std::string>& field = parameters.*known.field;
+      if (field) return std::string(known.name) + " given twice";
+      field = *value;
+    }
+  }
+  return "";
+}
+
+}  // namespace
+
+bool isKeyUri(const std::string& key) { return equalsIgnoringCase(key.substr(0, 8), "otpauth:"); }
+
+std::string parseKeyUri(const std::string& text, KeyUri& uri) {
+  const std::string scheme = "otpauth://";
+  if (!equalsIgnoringCase(text.substr(0, scheme.size()), scheme)) {
+    return "not written otpauth://TYPE/LABEL?PARAMETERS";
+  }
+  // The format has no fragment. A "#" is far likelier an unescaped one in the label or a value,
+  // which taking the rest for a fragment would cut short without a word.
+  if (text.find('#') != std::string::npos) return "'#' in the URI: write it %23";
+  const std::size_t query = std::min(text.find('?'), text.size());
+  const std::size_t slash = std::min(text.find('/', scheme.size()), query);
+  if (!equalsIgnoringCase(text.substr(scheme.size(), slash - scheme.size()), "totp")) {
+    return "type is not totp";
+  }
+  Parameters parameters;
+  std::string problem = readParameters(text.substr(std::min(query + 1, text.size())), parameters);
+  if (!problem.empty()) return problem;
+  if (parameters.algorithm && !equalsIgnoringCase(*parameters.algorithm, "sha1")) {
+    return "algorithm is not SHA1";
+  }
+  // The numbers are compared as text: "06" or " 6" may mean 6 to one reader and not to another.
+  if (parameters.digits && *parameters.digits != "6") return "digits is not 6";
+  if (parameters.period && *parameters.period != "30") return "period is not 30 seconds";
+  if (!parameters.secret) return "no secret parameter";
+  const std::string keyProblem = base32KeyProblem(*parameters.secret);
+  if (!keyProblem.empty()) return "secret " + keyProblem;
+
+  // An empty label is taken: the caller's --site and --account, or its "Missing" errors, follow.
+  const std::size_t labelStart = std::min(slash + 1, query);
+  const std::optional<std::string> label =
+      percentDecoded(text.substr(labelStart, query - labelStart));
+  if (!label) return "'%' not followed by two hex digits in the label";
+  const std::string issuer = parameters.issuer.value_or("");
+  if (hasControlByte(*label) || hasControlByte(issuer)) {
+    return "control character in the label or issuer";
+  }
+  const std::size_t colon = label->find(':');
+  KeyUri read;
+  read.secret = *parameters.secret;
+  // The label's prefix stands in for the issuer parameter only where that is absent, as the
+  // format has it; an empty one names nothing.
+  read.site = !issuer.empty() ? issuer : label->substr(0, colon == std::string::npos ? 0 : colon);
+  read.account = label->substr(colon == std::string::npos ? 0 : colon + 1);
+  read.account.erase(0, std::min(read.account.find_first_not_of(' '), read.account.size()));
+  uri = std::move(read);
+  return "";
+}
