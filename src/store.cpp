@@ -54,7 +54,7 @@ std::string storeFileProblem(bool create, struct stat& file) {
   // unable to write; the mode is set on the descriptor, so it reaches only the file made here.
   const bool ready = fd >= 0 && (made < 0 || fchmod(fd, 0600) == 0) && fstat(fd, &file) == 0;
   const int error = errno;
-  if (fd >= 0) close(fd);
+  close(fd);  // -1 where nothing was opened, which changes nothing
   if (!ready) return std::strerror(error);
   if (!S_ISREG(file.st_mode)) return "kavro.db is not a regular file";
   if (file.st_uid != geteuid()) return "kavro.db belongs to another user";

@@ -111,6 +111,8 @@ $ kavro delcode --id=x => ! Invalid id: x
 $ ls
 $ ln -s /dev/null kavro.db
 $ kavro vercode --key=- --code=1 </dev/zero => ! Error opening database: kavro.db is not a regular file
+$ rm kavro.db && ln -s missing kavro.db
+$ kavro lscodes => ! Error opening database: No such file or directory
 $ rm kavro.db && ln -s kavro.db kavro.db
 $ kavro vercode --key=- --code=1 </dev/zero => ! Error opening database: Too many levels of symbolic links
 $ rm kavro.db && mkdir kavro.db
