@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 
+#include <sys/select.h>
 #include <termios.h>
 #include <unistd.h>
 #if __has_include(<sys/prctl.h>)
@@ -179,49 +180,108 @@ const Command* findCommand(const std::string& word) {
   return command != std::end(kCommands) ? command : nullptr;
 }
 
-// Puts echo back on the terminal; the signal that called it then ends the run as it would have.
+// Puts echo back on the terminal; the signal that called it then ends or stops the run as it
+// would have, here and now: SA_RESETHAND has put the default action back, and the signal is let
+// in, as on return the mask of the interrupted code may block it. After a stop the run goes on,
+// perhaps in code about to read errno.
 extern "C" void restoreEchoAndRaise(int signal) {
+  const int error = errno;
   termios settings{};
   if (tcgetattr(STDIN_FILENO, &settings) == 0) {
     settings.c_lflag |= ECHO;
     tcsetattr(STDIN_FILENO, TCSANOW, &settings);
   }
-  (void)raise(signal);  // SA_RESETHAND has put the default action back; it takes effect on return
+  sigset_t own;
+  sigemptyset(&own);
+  sigaddset(&own, signal);
+  sigprocmask(SIG_UNBLOCK, &own, nullptr);
+  (void)raise(signal);
+  // cppcheck-suppress unreachableCode ; raise returns when a stop has ended
+  errno = error;
 }
 
-// Reads one line from standard input without its line end. On a terminal it prompts on standard
-// error and hides what is typed, and echo comes back however the run ends.
-std::string readKeyLine() {
-  const bool terminal = isatty(STDIN_FILENO) == 1;
-  termios saved{};
-  const bool hide = tcgetattr(STDIN_FILENO, &saved) == 0 && (saved.c_lflag & ECHO);
-  if (terminal) std::cerr << "Secret key: " << std::flush;
-  if (hide) {
-    struct sigaction restore = {};
-    restore.sa_handler = restoreEchoAndRaise;
-    restore.sa_flags = SA_RESETHAND;
-    sigemptyset(&restore.sa_mask);
-    // The handlers stay: once echo is back they change nothing. A signal ignored stays ignored.
-    for (const int number : {SIGHUP, SIGINT, SIGQUIT, SIGTERM}) {
-      struct sigaction previous = {};
-      if (sigaction(number, nullptr, &previous) == 0 && previous.sa_handler == SIG_DFL) {
-        sigaction(number, &restore, nullptr);
-      }
+// Only ends the wait for input, so that readKeyLine hides input again after any stop, SIGSTOP's
+// too, which no handler sees.
+extern "C" void interruptWait(int /*signal*/) {}
+
+// While input is hidden, the signals that end or stop the run put echo back first, and a continue
+// interrupts the wait for input. A signal that was ignored stays ignored. The handlers stay, since
+// once echo is back they change nothing; the one for a stop, taken back by SA_RESETHAND, is
+// installed again on each call.
+void guardEcho() {
+  struct sigaction restore = {};
+  restore.sa_handler = restoreEchoAndRaise;
+  restore.sa_flags = SA_RESETHAND | SA_RESTART;
+  sigemptyset(&restore.sa_mask);
+  struct sigaction wake = restore;
+  wake.sa_handler = interruptWait;
+  wake.sa_flags = SA_RESTART;
+  for (const int number : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGTSTP, SIGCONT}) {
+    struct sigaction previous = {};
+    if (sigaction(number, nullptr, &previous) == 0 && previous.sa_handler == SIG_DFL) {
+      sigaction(number, number == SIGCONT ? &wake : &restore, nullptr);
     }
-    termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
   }
-  // One byte more than a key may have, so that a longer one is refused, not cut, and an endless
-  // stream is not read to its end.
+}
+
+// In canonical mode a terminal keeps this much of a line at most and drops the rest unseen: Linux
+// 4095 bytes, its 4096-byte line buffer less the line end (its MAX_CANON of 255 says less). A line
+// that reaches it may have been cut.
+constexpr std::size_t kTerminalLineLimit = 4095;
+
+// Reads one line from standard input without its line end, and not a byte past it, so that the
+// next reader of a pipe finds the next line; nothing when a terminal may have cut it. On a
+// terminal it prompts on standard error and hides what is typed, and does both again after a stop;
+// echo comes back however the run ends or stops.
+std::optional<std::string> readKeyLine() {
+  termios saved{};
+  const bool terminal = tcgetattr(STDIN_FILENO, &saved) == 0;
+  const bool hide = terminal && (saved.c_lflag & ECHO) != 0;
+  // A stop and a continue come in only while kavro waits for input, so that after them it hides
+  // input again before it reads another byte.
+  sigset_t jobControl;
+  sigemptyset(&jobControl);
+  sigaddset(&jobControl, SIGTSTP);
+  sigaddset(&jobControl, SIGCONT);
+  sigset_t waiting;
+  if (hide) sigprocmask(SIG_BLOCK, &jobControl, &waiting);
   std::string line;
-  char c = '\0';
-  while (line.size() <= kMaxKeyLength && std::cin.get(c) && c != '\n') line.push_back(c);
-  const bool ended = c == '\n';
+  bool ask = terminal;
+  bool ended = false;
+  // One byte more than a key may have, so that a longer one is refused, not cut, and an endless
+  // stream is not read to its end. One byte a read, so that none past the line is taken.
+  while (line.size() <= kMaxKeyLength) {
+    termios mode{};
+    // Echo is on at the start, and after a stop when the handler or the shell has put it back.
+    if (hide && tcgetattr(STDIN_FILENO, &mode) == 0 && (mode.c_lflag & ECHO) != 0) {
+      guardEcho();
+      mode.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+      tcsetattr(STDIN_FILENO, TCSAFLUSH, &mode);  // drops what was typed before the prompt
+      line.clear();
+      ask = true;
+    }
+    if (ask) std::cerr << "Secret key: " << std::flush;
+    ask = false;
+    fd_set input;
+    FD_ZERO(&input);
+    FD_SET(STDIN_FILENO, &input);
+    if (hide && pselect(STDIN_FILENO + 1, &input, nullptr, nullptr, nullptr, &waiting) < 0 &&
+        errno == EINTR) {
+      continue;
+    }
+    char c = '\0';
+    const ssize_t got = read(STDIN_FILENO, &c, 1);
+    if (got < 0 && errno == EINTR) continue;
+    ended = got == 1 && c == '\n';
+    if (got != 1 || ended) break;
+    line.push_back(c);
+  }
   if (hide) {
     tcsetattr(STDIN_FILENO, TCSANOW, &saved);
-    std::cerr << std::endl;  // the newline typed was not echoed
+    std::cerr << std::endl;                       // the newline typed was not echoed
+    sigprocmask(SIG_SETMASK, &waiting, nullptr);  // a stop meanwhile comes now, with echo back
   }
+  if (terminal && (saved.c_lflag & ICANON) != 0 && line.size() >= kTerminalLineLimit) return {};
   if (ended && !line.empty() && line.back() == '\r') line.pop_back();
   return line;
 }
@@ -229,6 +289,12 @@ std::string readKeyLine() {
 void reportMissing(const std::string& name, const std::string& appname) {
   std::cerr << "Missing " << name << std::endl;
   showUsage(appname);
+}
+
+// Writes "Invalid <name>: <problem>" when there is a problem; true when there is none.
+bool valid(const std::string& name, const std::string& problem) {
+  if (!problem.empty()) std::cerr << "Invalid " << name << ": " << problem << std::endl;
+  return problem.empty();
 }
 
 // Fills in and checks what the command needs: every option it needs has a value, and a key, read
@@ -247,17 +313,19 @@ bool completeOptions(const Command& command, Invocation& invocation, const std::
     }
   }
   if (!needsKey) return true;
-  if (invocation.key == "-") invocation.key = readKeyLine();
+  if (invocation.key == "-") {
+    const std::optional<std::string> line = readKeyLine();
+    if (!line) {
+      return valid(kKey.name, "too long: the terminal cuts a line at " +
+                                  std::to_string(kTerminalLineLimit) + " bytes");
+    }
+    invocation.key = *line;
+  }
   if (invocation.key.empty()) {
     reportMissing(kKey.name, appname);
     return false;
   }
-  const std::string problem = base32KeyProblem(invocation.key);
-  if (!problem.empty()) {
-    std::cerr << "Invalid key: " << problem << std::endl;
-    return false;
-  }
-  return true;
+  return valid(kKey.name, base32KeyProblem(invocation.key));
 }
 
 }  // namespace
