@@ -5,6 +5,7 @@
 #include <charconv>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <iterator>
@@ -91,6 +92,58 @@ const char* columnText(sqlite3_stmt* stmt, int column) {
   return text != nullptr ? reinterpret_cast<const char*>(text) : "";
 }
 
+// The length of the control character that starts at text[i]: 1 for a C0 control (tab
+// included) or DEL, 2 for a C1 control (U+0080 to U+009F, C2 80 to C2 9F in UTF-8), else 0.
+// Terminals act on these instead of showing them; xterm, for one, takes U+009B for ESC [. A lone
+// byte 0x80 to 0x9F is no character in UTF-8 and passes: only a terminal that is not in UTF-8 mode
+// acts on it, and such a terminal does so on bytes within valid UTF-8 as well (U+00DB is C3 9B):
+// to escape lone bytes would not protect it, and the stores of UTF-8 terminals need no escape.
+std::size_t controlLength(const std::string& text, std::size_t i) {
+  const unsigned char c = static_cast<unsigned char>(text[i]);
+  if (c < 0x20 || c == 0x7F) return 1;
+  // text[i + 1] is the terminating NUL at the end of the text.
+  return c == 0xC2 && (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80 ? 2 : 0;
+}
+
+// The value of the control character of `length` bytes at text[i], in `format`.
+std::string controlShown(const std::string& text, std::size_t i, std::size_t length,
+                         const char* format) {
+  char shown[16];
+  (void)std::snprintf(shown, sizeof shown, format,
+                      static_cast<unsigned char>(text[i + length - 1]));
+  return shown;
+}
+
+// The first control character in `text`, by value and byte position; empty when there is none.
+std::string controlProblem(const std::string& text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const std::size_t length = controlLength(text, i);
+    if (length > 0) {
+      return controlShown(text, i, length, length == 1 ? "byte 0x%02X" : "U+%04X") +
+             " at position " + std::to_string(i + 1) + " is a control character";
+    }
+  }
+  return "";
+}
+
+// Stored text as lscodes shows it: each control character escaped ("\x1b", "\u009b") and each
+// backslash doubled, so that no stored field can act on the terminal or pass for a separator, and
+// a record is always one line of four tab-separated fields. Other text is shown as it is.
+std::string escapeControls(const std::string& text) {
+  std::string shown;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const std::size_t length = controlLength(text, i);
+    if (length > 0) {
+      shown += controlShown(text, i, length, length == 1 ? "\\x%02x" : "\\u%04x");
+      i += length - 1;
+    } else {
+      if (text[i] == '\\') shown += '\\';
+      shown += text[i];
+    }
+  }
+  return shown;
+}
+
 int addCode(sqlite3* db, const Invocation& invocation) {
   // The code is computed first, so that a run that cannot compute it stores nothing.
   const std::optional<std::string> code =
@@ -140,9 +193,9 @@ int listCodes(sqlite3* db, const Invocation& /*invocation*/) {
     const std::string key = columnText(stmt.get(), 1);
     const std::optional<std::string> code = generateOTP(base32Decode(key), kTimeStep, kCodeDigits);
     if (!code) return 1;
-    std::cout << "ID: " << id << "\tSite: " << columnText(stmt.get(), 2)
-              << "\tAccount: " << columnText(stmt.get(), 3) << "\tGenerated code: " << *code
-              << std::endl;
+    std::cout << "ID: " << id << "\tSite: " << escapeControls(columnText(stmt.get(), 2))
+              << "\tAccount: " << escapeControls(columnText(stmt.get(), 3))
+              << "\tGenerated code: " << *code << std::endl;
   }
   if (result != SQLITE_DONE) {
     reportStoreError("Error retrieving data", db);
@@ -299,7 +352,8 @@ bool valid(const std::string& name, const std::string& problem) {
 
 // Fills in and checks what the command needs: every option it needs has a value, and a key, read
 // from standard input when it is "-", is one. Returns false after the message of the first
-// problem, followed by the usage text where an option is missing.
+// problem, followed by the usage text where an option is missing. A site or an account is text for
+// one line of lscodes, so a control character in it is refused too.
 bool completeOptions(const Command& command, Invocation& invocation, const std::string& appname) {
   bool needsKey = false;
   for (const Option* option : command.needs) {
@@ -309,6 +363,10 @@ bool completeOptions(const Command& command, Invocation& invocation, const std::
     if (option == &kKey && invocation.key == "-") continue;
     if ((invocation.*option->field).empty()) {
       reportMissing(option->name, appname);
+      return false;
+    }
+    if ((option == &kSite || option == &kAccount) &&
+        !valid(option->name, controlProblem(invocation.*option->field))) {
       return false;
     }
   }
