@@ -94,7 +94,7 @@ const char* columnText(sqlite3_stmt* stmt, int column) {
 
 // The length of the control character that starts at text[i]: 1 for a C0 control (tab
 // included) or DEL, 2 for a C1 control (U+0080 to U+009F, C2 80 to C2 9F in UTF-8), else 0.
-// Terminals act on these instead of showing them; xterm, for one, takes U+009B for ESC [. A lone
+// Terminals act on these instead of showing them (to some, U+009B is what ESC [ is). A lone
 // byte 0x80 to 0x9F is no character in UTF-8 and passes: only a terminal that is not in UTF-8 mode
 // acts on it, and such a terminal does so on bytes within valid UTF-8 as well (U+00DB is C3 9B):
 // to escape lone bytes would not protect it, and the stores of UTF-8 terminals need no escape.
@@ -234,9 +234,9 @@ const Command* findCommand(const std::string& word) {
 }
 
 // Puts echo back on the terminal; the signal that called it then ends or stops the run as it
-// would have, here and now: SA_RESETHAND has put the default action back, and the signal is let
-// in, as on return the mask of the interrupted code may block it. After a stop the run goes on,
-// perhaps in code about to read errno.
+// would have, here and now: SA_RESETHAND has put the default action back, and SA_NODEFER lets it
+// in at once, where on return the mask of the interrupted wait would block a stop. After a stop
+// the run goes on, perhaps in code about to read errno.
 extern "C" void restoreEchoAndRaise(int signal) {
   const int error = errno;
   termios settings{};
@@ -244,10 +244,6 @@ extern "C" void restoreEchoAndRaise(int signal) {
     settings.c_lflag |= ECHO;
     tcsetattr(STDIN_FILENO, TCSANOW, &settings);
   }
-  sigset_t own;
-  sigemptyset(&own);
-  sigaddset(&own, signal);
-  sigprocmask(SIG_UNBLOCK, &own, nullptr);
   (void)raise(signal);
   // cppcheck-suppress unreachableCode ; raise returns when a stop has ended
   errno = error;
@@ -264,7 +260,7 @@ extern "C" void interruptWait(int /*signal*/) {}
 void guardEcho() {
   struct sigaction restore = {};
   restore.sa_handler = restoreEchoAndRaise;
-  restore.sa_flags = SA_RESETHAND | SA_RESTART;
+  restore.sa_flags = SA_RESETHAND | SA_NODEFER | SA_RESTART;
   sigemptyset(&restore.sa_mask);
   struct sigaction wake = restore;
   wake.sa_handler = interruptWait;
@@ -325,7 +321,7 @@ std::optional<std::string> readKeyLine() {
     char c = '\0';
     const ssize_t got = read(STDIN_FILENO, &c, 1);
     if (got < 0 && errno == EINTR) continue;
-    ended = got == 1 && c == '\n';
+    ended = c == '\n';  // still NUL when nothing was read
     if (got != 1 || ended) break;
     line.push_back(c);
   }
