@@ -314,10 +314,9 @@ std::optional<std::string> readKeyLine() {
     fd_set input;
     FD_ZERO(&input);
     FD_SET(STDIN_FILENO, &input);
-    if (hide && pselect(STDIN_FILENO + 1, &input, nullptr, nullptr, nullptr, &waiting) < 0 &&
-        errno == EINTR) {
+    // Only a handler can make it fail here, after a stop or a continue.
+    if (hide && pselect(STDIN_FILENO + 1, &input, nullptr, nullptr, nullptr, &waiting) < 0)
       continue;
-    }
     char c = '\0';
     const ssize_t got = read(STDIN_FILENO, &c, 1);
     if (got < 0 && errno == EINTR) continue;

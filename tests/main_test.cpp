@@ -84,7 +84,8 @@ TEST(Kavro, CarriesOutCommandsAndFailsCleanly) {
   std::string session = R"(
 $ kavro => ! USAGE
 $ kavro list --key=A => ! USAGE
-$ bash -c 'exec -a --account=a kavro addcode --key=AA --site=s' 2>&1 | head -n 2
+$ bash -c '(exec -a --account=a kavro); exec -a --account=a kavro addcode --key=AA --site=s' 2>&1 | grep -v '^\s'
+Usage: --account=a
 Missing account
 Usage: --account=a
 $ kavro addcode => ! Missing key
@@ -175,7 +176,8 @@ $ ln -sf mine.db kavro.db
 // Ctrl-Z stops it with echo back where a shell of the terminal's session can continue it (stty
 // runs meanwhile); forkpty's own group cannot be stopped so, and there kavro just asks again, as
 // after a SIGSTOP that found echo put back. Each part typed (between "|") waits for a prompt. A
-// line the terminal may have cut is refused, one as long in non-canonical mode taken.
+// line the terminal may have cut is refused; in non-canonical mode, with echo off already (no
+// newline of kavro's own then), one as long is taken.
 TEST(Kavro, AsksForKeyOnTerminalUnseen) {
   const std::string kavro = KAVRO_BIN_DIR "/kavro vercode --key=- --code=1";
   const std::string asked = "Secret key: ";
@@ -188,8 +190,8 @@ TEST(Kavro, AsksForKeyOnTerminalUnseen) {
        asked + "echo\r\n" + kavro + "\r\n" + asked + "\r\nCode verified: false\r\n", 0},
       {"exec " + kavro, std::string(4095, 'A') + "\n",
        asked + "\r\nInvalid key: too long: the terminal cuts a line at 4095 bytes\r\n", 1 << 8},
-      {"stty -icanon; exec " + kavro, std::string(4095, 'A') + "\n",
-       asked + "\r\nCode verified: false\r\n", 0}};
+      {"stty -icanon -echo; " + kavro + "; stty echo", std::string(4095, 'A') + "\n",
+       asked + "Code verified: false\r\n", 0}};
   ASSERT_NE(signal(SIGQUIT, SIG_IGN), SIG_ERR);  // kavro inherits it
   for (const auto& [command, typed, shown, status] : rows) {
     int tty = -1;
