@@ -95,6 +95,7 @@ $ kavro addcode --site=s --key=- => ! Missing account
 $ kavro delcode --id 1 => ! Missing id
 $ kavro vercode --key=$K --code 123456 => ! Missing code
 $ echo | kavro addcode --key=- --site=s --account=a => ! Missing key
+$ kavro vercode --key=- --code=1 <&- => ! Missing key
 $ printf 'AB\r' | kavro vercode --key=- --code=1 => ! Invalid key: byte 0x0D at position 3 is not in A-Z or 2-7
 $ kavro addcode --site=s --account=a --key='AB ~0189' => ! Invalid key: '~' at position 4 is not in A-Z or 2-7
 $ kavro vercode --code=1 --key=$(printf 'AB\177') => ! Invalid key: byte 0x7F at position 3 is not in A-Z or 2-7
