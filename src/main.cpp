@@ -5,12 +5,14 @@
 #include <charconv>
 #include <csignal>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <iterator>
 #include <memory>
 #include <optional>
 
+#include <sys/select.h>
 #include <termios.h>
 #include <unistd.h>
 #if __has_include(<sys/prctl.h>)
@@ -90,6 +92,58 @@ const char* columnText(sqlite3_stmt* stmt, int column) {
   return text != nullptr ? reinterpret_cast<const char*>(text) : "";
 }
 
+// The length of the control character that starts at text[i]: 1 for a C0 control (tab
+// included) or DEL, 2 for a C1 control (U+0080 to U+009F, C2 80 to C2 9F in UTF-8), else 0.
+// Terminals act on these instead of showing them (to some, U+009B is what ESC [ is). A lone
+// byte 0x80 to 0x9F is no character in UTF-8 and passes: only a terminal that is not in UTF-8 mode
+// acts on it, and such a terminal does so on bytes within valid UTF-8 as well (U+00DB is C3 9B):
+// to escape lone bytes would not protect it, and the stores of UTF-8 terminals need no escape.
+std::size_t controlLength(const std::string& text, std::size_t i) {
+  const unsigned char c = static_cast<unsigned char>(text[i]);
+  if (c < 0x20 || c == 0x7F) return 1;
+  // text[i + 1] is the terminating NUL at the end of the text.
+  return c == 0xC2 && (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80 ? 2 : 0;
+}
+
+// The value of the control character of `length` bytes at text[i], in `format`.
+std::string controlShown(const std::string& text, std::size_t i, std::size_t length,
+                         const char* format) {
+  char shown[16];
+  (void)std::snprintf(shown, sizeof shown, format,
+                      static_cast<unsigned char>(text[i + length - 1]));
+  return shown;
+}
+
+// The first control character in `text`, by value and byte position; empty when there is none.
+std::string controlProblem(const std::string& text) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const std::size_t length = controlLength(text, i);
+    if (length > 0) {
+      return controlShown(text, i, length, length == 1 ? "byte 0x%02X" : "U+%04X") +
+             " at position " + std::to_string(i + 1) + " is a control character";
+    }
+  }
+  return "";
+}
+
+// Stored text as lscodes shows it: each control character escaped ("\x1b", "\u009b") and each
+// backslash doubled, so that no stored field can act on the terminal or pass for a separator, and
+// a record is always one line of four tab-separated fields. Other text is shown as it is.
+std::string escapeControls(const std::string& text) {
+  std::string shown;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const std::size_t length = controlLength(text, i);
+    if (length > 0) {
+      shown += controlShown(text, i, length, length == 1 ? "\\x%02x" : "\\u%04x");
+      i += length - 1;
+    } else {
+      if (text[i] == '\\') shown += '\\';
+      shown += text[i];
+    }
+  }
+  return shown;
+}
+
 int addCode(sqlite3* db, const Invocation& invocation) {
   // The code is computed first, so that a run that cannot compute it stores nothing.
   const std::optional<std::string> code =
@@ -134,9 +188,9 @@ int listCodes(sqlite3* db, const Invocation& /*invocation*/) {
     const std::string key = columnText(stmt.get(), 1);
     const std::optional<std::string> code = generateOTP(base32Decode(key), kTimeStep, kCodeDigits);
     if (!code) return 1;
-    std::cout << "ID: " << id << "\tSite: " << columnText(stmt.get(), 2)
-              << "\tAccount: " << columnText(stmt.get(), 3) << "\tGenerated code: " << *code
-              << std::endl;
+    std::cout << "ID: " << id << "\tSite: " << escapeControls(columnText(stmt.get(), 2))
+              << "\tAccount: " << escapeControls(columnText(stmt.get(), 3))
+              << "\tGenerated code: " << *code << std::endl;
   }
   if (result != SQLITE_DONE) {
     reportStoreError("Error retrieving data", db);
@@ -174,49 +228,103 @@ const Command* findCommand(const std::string& word) {
   return command != std::end(kCommands) ? command : nullptr;
 }
 
-// Puts echo back on the terminal; the signal that called it then ends the run as it would have.
+// Puts echo back on the terminal; the signal that called it then ends or stops the run as it
+// would have, here and now: SA_RESETHAND has put the default action back, and SA_NODEFER lets it
+// in at once, where on return the mask of the interrupted wait would block a stop. After a stop
+// the run goes on, perhaps in code about to read errno.
 extern "C" void restoreEchoAndRaise(int signal) {
+  const int error = errno;
   termios settings{};
   if (tcgetattr(STDIN_FILENO, &settings) == 0) {
     settings.c_lflag |= ECHO;
     tcsetattr(STDIN_FILENO, TCSANOW, &settings);
   }
-  (void)raise(signal);  // SA_RESETHAND has put the default action back; it takes effect on return
+  (void)raise(signal);
+  // cppcheck-suppress unreachableCode ; raise returns when a stop has ended
+  errno = error;
 }
 
-// Reads one line from standard input without its line end. On a terminal it prompts on standard
-// error and hides what is typed, and echo comes back however the run ends.
-std::string readKeyLine() {
-  const bool terminal = isatty(STDIN_FILENO) == 1;
-  termios saved{};
-  const bool hide = tcgetattr(STDIN_FILENO, &saved) == 0 && (saved.c_lflag & ECHO);
-  if (terminal) std::cerr << "Secret key: " << std::flush;
-  if (hide) {
-    struct sigaction restore = {};
-    restore.sa_handler = restoreEchoAndRaise;
-    restore.sa_flags = SA_RESETHAND;
-    sigemptyset(&restore.sa_mask);
-    // The handlers stay: once echo is back they change nothing. A signal ignored stays ignored.
-    for (const int number : {SIGHUP, SIGINT, SIGQUIT, SIGTERM}) {
-      struct sigaction previous = {};
-      if (sigaction(number, nullptr, &previous) == 0 && previous.sa_handler == SIG_DFL) {
-        sigaction(number, &restore, nullptr);
-      }
+// Only ends the wait for input, so that readKeyLine hides input again after any stop, SIGSTOP's
+// too, which no handler sees.
+extern "C" void interruptWait(int /*signal*/) {}
+
+// While input is hidden, the signals that end or stop the run put echo back first, and a continue
+// interrupts the wait for input. A signal that was ignored stays ignored. The handlers stay, since
+// once echo is back they change nothing; the one for a stop, taken back by SA_RESETHAND, is
+// installed again on each call.
+void guardEcho() {
+  struct sigaction restore = {};
+  restore.sa_handler = restoreEchoAndRaise;
+  restore.sa_flags = SA_RESETHAND | SA_NODEFER | SA_RESTART;
+  sigemptyset(&restore.sa_mask);
+  struct sigaction wake = restore;
+  wake.sa_handler = interruptWait;
+  wake.sa_flags = SA_RESTART;
+  for (const int number : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGTSTP, SIGCONT}) {
+    struct sigaction previous = {};
+    if (sigaction(number, nullptr, &previous) == 0 && previous.sa_handler == SIG_DFL) {
+      sigaction(number, number == SIGCONT ? &wake : &restore, nullptr);
     }
-    termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
   }
-  // One byte more than a key may have, so that a longer one is refused, not cut, and an endless
-  // stream is not read to its end.
+}
+
+// In canonical mode a terminal keeps this much of a line at most and drops the rest unseen: Linux
+// 4095 bytes, its 4096-byte line buffer less the line end (its MAX_CANON of 255 says less). A line
+// that reaches it may have been cut.
+constexpr std::size_t kTerminalLineLimit = 4095;
+
+// Reads one line from standard input without its line end, and not a byte past it, so that the
+// next reader of a pipe finds the next line; nothing when a terminal may have cut it. On a
+// terminal it prompts on standard error and hides what is typed, and does both again after a stop;
+// echo comes back however the run ends or stops.
+std::optional<std::string> readKeyLine() {
+  termios saved{};
+  const bool terminal = tcgetattr(STDIN_FILENO, &saved) == 0;
+  const bool hide = terminal && (saved.c_lflag & ECHO) != 0;
+  // A stop and a continue come in only while kavro waits for input, so that after them it hides
+  // input again before it reads another byte.
+  sigset_t jobControl;
+  sigemptyset(&jobControl);
+  sigaddset(&jobControl, SIGTSTP);
+  sigaddset(&jobControl, SIGCONT);
+  sigset_t waiting;
+  if (hide) sigprocmask(SIG_BLOCK, &jobControl, &waiting);
   std::string line;
-  char c = '\0';
-  while (line.size() <= kMaxKeyLength && std::cin.get(c) && c != '\n') line.push_back(c);
-  const bool ended = c == '\n';
+  bool ask = terminal;
+  bool ended = false;
+  // One byte more than a key may have, so that a longer one is refused, not cut, and an endless
+  // stream is not read to its end. One byte a read, so that none past the line is taken.
+  while (line.size() <= kMaxKeyLength) {
+    termios mode{};
+    // Echo is on at the start, and after a stop when the handler or the shell has put it back.
+    if (hide && tcgetattr(STDIN_FILENO, &mode) == 0 && (mode.c_lflag & ECHO) != 0) {
+      guardEcho();
+      mode.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+      tcsetattr(STDIN_FILENO, TCSAFLUSH, &mode);  // drops what was typed before the prompt
+      line.clear();
+      ask = true;
+    }
+    if (ask) std::cerr << "Secret key: " << std::flush;
+    ask = false;
+    fd_set input;
+    FD_ZERO(&input);
+    FD_SET(STDIN_FILENO, &input);
+    // Only a handler can make it fail here, after a stop or a continue.
+    if (hide && pselect(STDIN_FILENO + 1, &input, nullptr, nullptr, nullptr, &waiting) < 0)
+      continue;
+    char c = '\0';
+    const ssize_t got = read(STDIN_FILENO, &c, 1);
+    if (got < 0 && errno == EINTR) continue;
+    ended = c == '\n';  // still NUL when nothing was read
+    if (got != 1 || ended) break;
+    line.push_back(c);
+  }
   if (hide) {
     tcsetattr(STDIN_FILENO, TCSANOW, &saved);
-    std::cerr << std::endl;  // the newline typed was not echoed
+    std::cerr << std::endl;                       // the newline typed was not echoed
+    sigprocmask(SIG_SETMASK, &waiting, nullptr);  // a stop meanwhile comes now, with echo back
   }
+  if (terminal && (saved.c_lflag & ICANON) != 0 && line.size() >= kTerminalLineLimit) return {};
   if (ended && !line.empty() && line.back() == '\r') line.pop_back();
   return line;
 }
@@ -226,9 +334,16 @@ void reportMissing(const std::string& name, const std::string& appname) {
   showUsage(appname);
 }
 
+// Writes "Invalid <name>: <problem>" when there is a problem; true when there is none.
+bool valid(const std::string& name, const std::string& problem) {
+  if (!problem.empty()) std::cerr << "Invalid " << name << ": " << problem << std::endl;
+  return problem.empty();
+}
+
 // Fills in and checks what the command needs: every option it needs has a value, an id is one,
 // and a key, read from standard input when it is "-", is one. Returns false after the message of
-// the first problem, followed by the usage text where an option is missing.
+// the first problem, followed by the usage text where an option is missing. A site or an account
+// is text for one line of lscodes, so a control character in it is refused too.
 bool completeOptions(const Command& command, Invocation& invocation, const std::string& appname) {
   bool needsKey = false;
   for (const Option* option : command.needs) {
@@ -244,24 +359,28 @@ bool completeOptions(const Command& command, Invocation& invocation, const std::
       std::cerr << "Invalid id: " << invocation.id << std::endl;
       return false;
     }
+    if ((option == &kSite || option == &kAccount) &&
+        !valid(option->name, controlProblem(invocation.*option->field))) {
+      return false;
+    }
   }
   if (!needsKey) return true;
   // A store that is there is checked before anyone types a secret for a run bound to fail; a new
   // one is made only once the run goes ahead.
   if (invocation.key == "-") {
     if (!checkExistingStore()) return false;
-    invocation.key = readKeyLine();
+    const std::optional<std::string> line = readKeyLine();
+    if (!line) {
+      return valid(kKey.name, "too long: the terminal cuts a line at " +
+                                  std::to_string(kTerminalLineLimit) + " bytes");
+    }
+    invocation.key = *line;
   }
   if (invocation.key.empty()) {
     reportMissing(kKey.name, appname);
     return false;
   }
-  const std::string problem = base32KeyProblem(invocation.key);
-  if (!problem.empty()) {
-    std::cerr << "Invalid key: " << problem << std::endl;
-    return false;
-  }
-  return true;
+  return valid(kKey.name, base32KeyProblem(invocation.key));
 }
 
 }  // namespace

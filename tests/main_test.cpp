@@ -9,6 +9,7 @@
 #include <thread>
 #include <tuple>
 
+#include <poll.h>
 #include <pty.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -94,7 +95,10 @@ TEST(Kavro, CarriesOutCommandsAndFailsCleanly) {
   std::string session = R"(
 $ kavro => ! USAGE
 $ kavro list --key=A => ! USAGE
-$ bash -c 'exec -a my-kavro kavro' 2>&1 | head -n 1 => Usage: my-kavro
+$ bash -c '(exec -a --account=a kavro); exec -a --account=a kavro addcode --key=AA --site=s' 2>&1 | grep -v '^\s'
+Usage: --account=a
+Missing account
+Usage: --account=a
 $ kavro addcode => ! Missing key
 $ kavro addcode --key=$K --Site=s -site=s site=s --site s => ! Missing site
 $ kavro addcode --site=s --key $K --account=a => ! Missing key
@@ -102,6 +106,7 @@ $ kavro addcode --site=s --key=- => ! Missing account
 $ kavro delcode --id 1 => ! Missing id
 $ kavro vercode --key=$K --code 123456 => ! Missing code
 $ echo | kavro addcode --key=- --site=s --account=a => ! Missing key
+$ kavro vercode --key=- --code=1 <&- => ! Missing key
 $ printf 'AB\r' | kavro vercode --key=- --code=1 => ! Invalid key: byte 0x0D at position 3 is not in A-Z or 2-7
 $ kavro addcode --site=s --account=a --key='AB ~0189' => ! Invalid key: '~' at position 4 is not in A-Z or 2-7
 $ kavro vercode --code=1 --key=$(printf 'AB\177') => ! Invalid key: byte 0x7F at position 3 is not in A-Z or 2-7
@@ -148,14 +153,21 @@ Warning: others may write the directory of kavro.db, and so replace it or plant 
 600
 $ chmod 700 . && kavro lscodes <&-
 $ kavro addcode --key=$K --site=example.org --account=alice => Generated code: CODE
-$ kavro addcode --site=x --key='gezd-gnbv gy3t qojq gezd gnbv gy3t qojq====' --account=b=c --site='b b' => Generated code: CODE
-$ printf '%s\r\nAA\n' gezdgnbvgy3tqojqgezdgnbvgy3tqojq | kavro addcode --key=- --site=3 --account=a --id=9 word => Generated code: CODE
-% INSERT INTO records (id, key) VALUES (4294967297, 'GEZDGNBVGY3TQOJQ-GEZDGNBVGY3TQOJQ')
+$ kavro addcode --site=x --key='gezd-gnbv gy3t qojq gezd gnbv gy3t qojq====' --account=b=c --site='b b¡' => Generated code: CODE
+$ printf '%s\r\nAB\n' gezdgnbvgy3tqojqgezdgnbvgy3tqojq | { kavro addcode --key=- --site=3 --account=a --id=9 word; kavro vercode --key=- --code=1; }
+Generated code: CODE
+Code verified: false
+$ kavro addcode --key=$K --account=a --site="bank$(printf '\t')x"; kavro addcode --key=- --site=s --account=$(printf '\033[8m'); kavro addcode --key=$K --site=s --account=$(printf 'a\177'); kavro addcode --key=$K --account=a --site=$(printf '\302\237')
+! Invalid site: byte 0x09 at position 5 is a control character
+! Invalid account: byte 0x1B at position 1 is a control character
+! Invalid account: byte 0x7F at position 2 is a control character
+! Invalid site: U+009F at position 1 is a control character
+% INSERT INTO records (id, key, site) VALUES (4294967297, 'GEZDGNBVGY3TQOJQ-GEZDGNBVGY3TQOJQ', 'bank' || char(9) || 'Account: bob' || char(9) || 'Generated code: 000000' || char(10) || 'ID: 9' || char(9) || 'Site: other' || char(27, 92, 127, 155, 31))
 $ kavro lscodes --bogus --key=
 ID: 1	Site: example.org	Account: alice	Generated code: CODE
-ID: 2	Site: b b	Account: b=c	Generated code: CODE
+ID: 2	Site: b b¡	Account: b=c	Generated code: CODE
 ID: 3	Site: 3	Account: a	Generated code: CODE
-ID: 4294967297	Site: 	Account: 	Generated code: CODE
+ID: 4294967297	Site: bank\x09Account: bob\x09Generated code: 000000\x0aID: 9\x09Site: other\x1b\\\x7f\u009b\x1f	Account: 	Generated code: CODE
 $ kavro vercode --code=CODE --key=$K => Code verified: true
 $ kavro vercode --key=$K --code=$(echo CODE | cut -c 1-5) => Code verified: false
 $ kavro vercode --key=$K --code=$(echo CODE | tr 0-9 1-90) => Code verified: false
@@ -188,29 +200,63 @@ $ ln -sf d/mine.db kavro.db && chmod 777 d && kavro lscodes 2>&1 | head -n 1 => 
 }
 
 // On a terminal kavro asks for the key without echo, and echo comes back whether the key was
-// typed or Ctrl-C ended the run (a raw wait status of SIGINT). Ctrl-\ ignored stays ignored.
+// typed or Ctrl-C ended the run (a raw wait status of SIGINT). Ctrl-\\ ignored stays ignored.
+// Ctrl-Z stops it with echo back where a shell of the terminal's session can continue it (stty
+// runs meanwhile); forkpty's own group cannot be stopped so, and there kavro just asks again, as
+// after a SIGSTOP that found echo put back. Each part typed (between "|") waits for a prompt. A
+// line the terminal may have cut is refused; in non-canonical mode, with echo off already (no
+// newline of kavro's own then), one as long is taken.
 TEST(Kavro, AsksForKeyOnTerminalUnseen) {
-  const std::tuple<std::string, std::string, int> rows[] = {
-      {"\034AB\n", "Secret key: \r\nCode verified: false\r\n", 0},
-      {"\x03", "Secret key: ", SIGINT}};
+  const std::string kavro = KAVRO_BIN_DIR "/kavro vercode --key=- --code=1";
+  const std::string asked = "Secret key: ";
+  const std::tuple<std::string, std::string, std::string, int> rows[] = {
+      {"exec " + kavro, "\034AB\n", asked + "\r\nCode verified: false\r\n", 0},
+      {"exec " + kavro, "\x03", asked, SIGINT},
+      {"exec " + kavro, "\x1a|STOP|AB\n", asked + asked + asked + "\r\nCode verified: false\r\n",
+       0},
+      {"set -m; " + kavro + "; stty -a | grep -ow -- -*echo; fg", "\x1a|AB\n",
+       asked + "echo\r\n" + kavro + "\r\n" + asked + "\r\nCode verified: false\r\n", 0},
+      {"exec " + kavro, std::string(4095, 'A') + "\n",
+       asked + "\r\nInvalid key: too long: the terminal cuts a line at 4095 bytes\r\n", 1 << 8},
+      {"stty -icanon -echo; " + kavro + "; stty echo", std::string(4095, 'A') + "\n",
+       asked + "Code verified: false\r\n", 0}};
   ASSERT_NE(signal(SIGQUIT, SIG_IGN), SIG_ERR);  // kavro inherits it
-  for (const auto& [typed, shown, status] : rows) {
+  for (const auto& [command, typed, shown, status] : rows) {
     int tty = -1;
-    const pid_t kavro = forkpty(&tty, nullptr, nullptr, nullptr);
-    if (kavro == 0)
-      _exit(execl(KAVRO_BIN_DIR "/kavro", "kavro", "vercode", "--key=-", "--code=1", nullptr));
-    termios mode{};
-    int tries = 500;  // until kavro hides what is typed
-    while (tcgetattr(tty, &mode) == 0 && mode.c_lflag & ECHO && --tries > 0) usleep(10000);
-    ASSERT_EQ(write(tty, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+    const pid_t shell = forkpty(&tty, nullptr, nullptr, nullptr);
+    if (shell == 0) _exit(execl("/bin/sh", "sh", "-c", command.c_str(), nullptr));
     std::string output;
     char buffer[256];
-    for (ssize_t n = 0; (n = read(tty, buffer, sizeof buffer)) > 0;) output.append(buffer, n);
+    const auto more = [&] {  // false at the end, after 10 s without output, or on a flood
+      pollfd ready{tty, POLLIN, 0};
+      const ssize_t n = poll(&ready, 1, 10000) == 1 ? read(tty, buffer, sizeof buffer) : -1;
+      output.append(buffer, std::max<ssize_t>(n, 0));
+      return n > 0 && output.size() < 65536;
+    };
+    termios mode{};
+    tcgetattr(tty, &mode);  // with echo, as the terminal starts
+    std::istringstream parts(typed);
+    for (std::string part, before; std::getline(parts, part, '|'); before = output) {
+      while ((output.size() <= before.size() || output.rfind(asked) != output.size() - 12) &&
+             more()) {
+      }
+      if (part == "STOP") {  // SIGSTOP, and echo put back meanwhile as some shells do
+        kill(shell, SIGSTOP);
+        waitpid(shell, nullptr, WUNTRACED);
+        tcsetattr(tty, TCSANOW, &mode);
+        kill(shell, SIGCONT);
+        continue;
+      }
+      ASSERT_EQ(write(tty, part.data(), part.size()), static_cast<ssize_t>(part.size()));
+    }
+    while (more()) {
+    }
     int ended = -1;
-    waitpid(kavro, &ended, 0);
-    EXPECT_EQ(output, shown) << typed;
-    EXPECT_EQ(ended, status) << typed;
-    EXPECT_TRUE(tcgetattr(tty, &mode) == 0 && mode.c_lflag & ECHO) << typed;
+    kill(shell, SIGKILL);  // a kavro that hangs fails the test, which goes on
+    waitpid(shell, &ended, 0);
+    EXPECT_EQ(output, shown) << command << typed;
+    EXPECT_EQ(ended, status) << command << typed;
+    EXPECT_TRUE(tcgetattr(tty, &mode) == 0 && mode.c_lflag & ECHO) << command << typed;
     close(tty);
   }
 }
