@@ -65,12 +65,6 @@ std::optional<std::string> percentDecoded(const std::string& text) {
   return decoded;
 }
 
-// Site and account are printed one record a line, so none of their bytes may move the terminal.
-bool hasControlByte(const std::string& text) {
-  return std::any_of(text.begin(), text.end(),
-                     [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7F; });
-}
-
 // Reads "name=value&..." into `parameters`; returns why it cannot, or empty. Names are decoded
 // and compared without regard to case too, so that no spelling of "digits" slips by as an
 // ignored parameter. A known parameter given twice is refused: readers differ on which one
@@ -98,6 +92,11 @@ std::string readParameters(const std::string& query, Parameters& parameters) {
 bool isKeyUri(const std::string& key) { return equalsIgnoringCase(key.substr(0, 8), "otpauth:"); }
 
 std::string parseKeyUri(const std::string& text, KeyUri& uri) {
+  // As long as a key may be, so that a URI read from standard input, where longer lines are cut,
+  // is never taken apart cut.
+  if (text.size() > kMaxKeyLength) {
+    return "too long: more than " + std::to_string(kMaxKeyLength) + " bytes";
+  }
   const std::string scheme = "otpauth://";
   if (!equalsIgnoringCase(text.substr(0, scheme.size()), scheme)) {
     return "not written otpauth://TYPE/LABEL?PARAMETERS";
@@ -129,9 +128,6 @@ std::string parseKeyUri(const std::string& text, KeyUri& uri) {
       percentDecoded(text.substr(labelStart, query - labelStart));
   if (!label) return "'%' not followed by two hex digits in the label";
   const std::string issuer = parameters.issuer.value_or("");
-  if (hasControlByte(*label) || hasControlByte(issuer)) {
-    return "control character in the label or issuer";
-  }
   const std::size_t colon = label->find(':');
   KeyUri read;
   read.secret = *parameters.secret;

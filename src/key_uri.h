@@ -20,5 +20,6 @@ bool isKeyUri(const std::string& key);
 // parameter, else the label up to its first colon; the account is the rest of the label, leading
 // spaces dropped. Refused: a type other than totp, an algorithm other than SHA1, digits other
 // than the text "6" and period other than "30", a parameter given twice, a "#", a bad percent
-// escape anywhere, a control byte in the label or issuer, and a missing or faulty secret.
+// escape anywhere, and a missing or faulty secret. Site and account are
+// returned as they are, control characters included.
 std::string parseKeyUri(const std::string& text, KeyUri& uri);

@@ -53,8 +53,6 @@ TEST(KeyUri, RefusesNearMissesWithoutQuotingTheSecret) {
       {"otpauth://totp/a?%zz=1", "'%' not followed by two hex digits in a parameter"},
       {"otpauth://totp/a%G0?secret=JBSWY3DP", "'%' not followed by two hex digits in the label"},
       {"otpauth://totp/C#?secret=JBSWY3DP", "'#' in the URI: write it %23"},
-      {"otpauth://totp/a%1Fb?secret=JBSWY3DP", "control character in the label or issuer"},
-      {"otpauth://totp/a?secret=JBSWY3DP&issuer=%7F", "control character in the label or issuer"},
   };
   for (const auto& row : rows) {
     KeyUri uri;

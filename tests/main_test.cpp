@@ -102,7 +102,7 @@ Usage: --account=a
 $ kavro addcode => ! Missing key
 $ kavro addcode --key=$K --Site=s -site=s site=s --site s => ! Missing site
 $ kavro addcode --site=s --key $K --account=a => ! Missing key
-$ kavro addcode --site=s --key=- => ! Missing account
+$ echo AA | kavro addcode --site=s --key=- => ! Missing account
 $ kavro delcode --id 1 => ! Missing id
 $ kavro vercode --key=$K --code 123456 => ! Missing code
 $ echo | kavro addcode --key=- --site=s --account=a => ! Missing key

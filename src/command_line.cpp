@@ -1,0 +1,191 @@
+#include "command_line.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+#include <iterator>
+#include <optional>
+#include <vector>
+
+#include "commands.h"
+#include "invocation.h"
+#include "key_input.h"
+#include "key_uri.h"
+#include "otp.h"
+#include "record_text.h"
+#include "store.h"
+
+namespace {
+
+// An option is written "--<name>=<value>" and sets one field of the invocation.
+struct Option {
+  const char* name;
+  std::string Invocation::*field;
+};
+constexpr Option kAccount{"account", &Invocation::account};
+constexpr Option kCode{"code", &Invocation::code};
+constexpr Option kKey{"key", &Invocation::key};
+constexpr Option kSite{"site", &Invocation::site};
+constexpr Option kId{"id", &Invocation::id};
+constexpr const Option* kOptions[] = {&kAccount, &kCode, &kKey, &kSite, &kId};
+
+void showUsage(std::ostream& out, const std::string& appname) {
+  out << "Usage: " << appname << "\n"
+      << "\taddcode --key=<secret key> --site=<site name> --account=<account name>\n"
+      << "\tdelcode --id=<id>\n"
+      << "\tlscodes\n"
+      << "\tvercode --code=<code> --key=<secret key>" << std::endl;
+}
+
+// argv[1] is the command word; it is scanned as a possible option like every later argument.
+Invocation scanArguments(int argc, const char* const argv[]) {
+  Invocation invocation;
+  invocation.mode = argv[1];
+  for (int i = 1; i < argc; ++i) {
+    const std::string argument = argv[i];
+    if (argument.compare(0, 2, "--") != 0) continue;
+    const std::string::size_type equalsPos = argument.find('=');
+    const std::string var =
+        argument.substr(2, equalsPos == std::string::npos ? equalsPos : equalsPos - 2);
+    // Without "=" an option has no value: in "--key SECRET" the secret is a word of its own, and
+    // taking "--key" itself for the secret would store a wrong one.
+    const std::string val = equalsPos == std::string::npos ? "" : argument.substr(equalsPos + 1);
+    for (const Option* option : kOptions) {
+      if (var == option->name) invocation.*option->field = val;
+    }
+  }
+  return invocation;
+}
+
+// A command: its word, the options it needs in the order they are checked (unused places null),
+// and what carries it out.
+struct Command {
+  const char* word;
+  const Option* needs[3];
+  CommandFunction carryOut;
+};
+constexpr Command kCommands[] = {
+    {"addcode", {&kKey, &kSite, &kAccount}, addCode},
+    {"delcode", {&kId}, deleteCode},
+    {"lscodes", {}, listCodes},
+    {"vercode", {&kKey, &kCode}, verifyCode},
+};
+
+const Command* findCommand(const std::string& word) {
+  const Command* command = std::find_if(std::begin(kCommands), std::end(kCommands),
+                                        [&word](const Command& c) { return word == c.word; });
+  return command != std::end(kCommands) ? command : nullptr;
+}
+
+void reportMissing(const std::string& name, const std::string& appname) {
+  std::cerr << "Missing " << name << std::endl;
+  showUsage(std::cerr, appname);
+}
+
+// Writes "Invalid <name>: <problem>" when there is a problem; true when there is none.
+bool valid(const std::string& name, const std::string& problem) {
+  if (!problem.empty()) std::cerr << "Invalid " << name << ": " << problem << std::endl;
+  return problem.empty();
+}
+
+// Makes the key base32 text: reads it from standard input when it is "-", and takes an otpauth
+// URI apart, its site and account standing in for those not given. Returns false after the
+// message of the problem.
+bool completeKey(Invocation& invocation, const std::string& appname) {
+  // A store that is there is checked before anyone types a secret for a run bound to fail; a new
+  // one is made only once the run goes ahead.
+  if (invocation.key == "-") {
+    if (!checkExistingStore()) return false;
+    const std::optional<std::string> line = readKeyLine();
+    if (!line) {
+      return valid(kKey.name, "too long: the terminal cuts a line at " +
+                                  std::to_string(kTerminalLineLimit) + " bytes");
+    }
+    invocation.key = *line;
+  }
+  if (invocation.key.empty()) {
+    reportMissing(kKey.name, appname);
+    return false;
+  }
+  if (!isKeyUri(invocation.key)) return valid(kKey.name, base32KeyProblem(invocation.key));
+  KeyUri uri;
+  if (!valid(kKey.name, parseKeyUri(invocation.key, uri))) return false;
+  invocation.key = uri.secret;
+  if (invocation.site.empty()) invocation.site = uri.site;
+  if (invocation.account.empty()) invocation.account = uri.account;
+  return true;
+}
+
+// Checks one option the command needs: it has a value, an id is one, and a site or an account
+// holds no control character, as text for one line of lscodes. Returns false after the message.
+bool checkOption(const Option* option, const Invocation& invocation, const std::string& appname) {
+  const std::string& value = invocation.*option->field;
+  if (value.empty()) {
+    reportMissing(option->name, appname);
+    return false;
+  }
+  if (option == &kId && !parseId(value)) {
+    std::cerr << "Invalid id: " << value << std::endl;
+    return false;
+  }
+  return (option != &kSite && option != &kAccount) || valid(option->name, controlProblem(value));
+}
+
+// Fills in and checks what the command needs (see completeKey and checkOption), in the order of
+// its options. The key is read last, so that nobody types a secret for a command that fails
+// anyway; a site or an account that a URI may give is looked for once the key is known. Returns
+// false after the message of the first problem, followed by the usage text where an option is
+// missing.
+bool completeOptions(const Command& command, Invocation& invocation, const std::string& appname) {
+  const bool keyLater = invocation.key == "-" || isKeyUri(invocation.key);
+  std::vector<const Option*> later;
+  bool needsKey = false;
+  for (const Option* option : command.needs) {
+    if (option == nullptr) break;
+    needsKey = needsKey || option == &kKey;
+    if (keyLater && (option == &kSite || option == &kAccount) &&
+        (invocation.*option->field).empty()) {
+      later.push_back(option);
+    } else if (!checkOption(option, invocation, appname)) {
+      return false;
+    }
+  }
+  if (needsKey && !completeKey(invocation, appname)) return false;
+  return std::all_of(later.begin(), later.end(), [&](const Option* option) {
+    return checkOption(option, invocation, appname);
+  });
+}
+
+// Writes the error line of a result that could not be written; true when there is none. Every
+// result line is flushed, so a failed write shows here; a result the user never saw is no success.
+bool outputWritten() {
+  if (std::cout) return true;
+  std::cerr << "Error writing output: " << std::strerror(errno) << std::endl;
+  return false;
+}
+
+}  // namespace
+
+int runCommandLine(int argc, const char* const argv[]) {
+  // argv[0] is a string whenever argc is above 0.
+  const std::string appname = argc > 0 ? argv[0] : "kavro";
+  const std::string word = argc < 2 ? "" : argv[1];
+  if (word == "--help" || word == "-h") {
+    showUsage(std::cout, appname);
+    return outputWritten() ? 0 : 1;
+  }
+  if (word == "--version") {
+    std::cout << "kavro " KAVRO_VERSION << std::endl;
+    return outputWritten() ? 0 : 1;
+  }
+  const Command* command = findCommand(word);
+  if (command == nullptr) {
+    showUsage(std::cerr, appname);
+    return 1;
+  }
+  Invocation invocation = scanArguments(argc, argv);
+  if (!completeOptions(*command, invocation, appname)) return 1;
+  const int status = runCommand(invocation, command->carryOut);
+  return status == 0 && outputWritten() ? 0 : 1;
+}
