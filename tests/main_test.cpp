@@ -103,6 +103,11 @@ $ kavro addcode => ! Missing key
 $ kavro addcode --key=$K --Site=s -site=s site=s --site s => ! Missing site
 $ kavro addcode --site=s --key $K --account=a => ! Missing key
 $ echo AA | kavro addcode --site=s --key=- => ! Missing account
+$ echo 'otpauth://totp/alice?secret=AA' | kavro addcode --key=- => ! Missing site
+$ { kavro --help && kavro -h && kavro --version; } 3>&2 2>/dev/null >&3 && exit 1
+! USAGE
+! USAGE
+! kavro 0.1.0
 $ kavro delcode --id 1 => ! Missing id
 $ kavro vercode --key=$K --code 123456 => ! Missing code
 $ echo | kavro addcode --key=- --site=s --account=a => ! Missing key
@@ -157,6 +162,12 @@ $ kavro addcode --site=x --key='gezd-gnbv gy3t qojq gezd gnbv gy3t qojq====' --a
 $ printf '%s\r\nAB\n' gezdgnbvgy3tqojqgezdgnbvgy3tqojq | { kavro addcode --key=- --site=3 --account=a --id=9 word; kavro vercode --key=- --code=1; }
 Generated code: CODE
 Code verified: false
+$ kavro addcode --key="otpauth://TOTP/Example:%20alice%40example.com?secret=gezdgnbvgy3tqojqgezdgnbvgy3tqojq&image=x" => Generated code: CODE
+$ echo "otpauth://totp/a:b?issuer=Ex&secret=gezdgnbvgy3tqojqgezdgnbvgy3tqojq" | kavro addcode --key=- --account=own => Generated code: CODE
+$ for q in 'hotp/a?' 'totp/a?digits=8&' 'totp/a?algorithm=SHA256&'; do kavro addcode --key="otpauth://${q}secret=$K"; done
+! Invalid key: type is not totp
+! Invalid key: digits is not 6
+! Invalid key: algorithm is not SHA1
 $ kavro addcode --key=$K --account=a --site="bank$(printf '\t')x"; kavro addcode --key=- --site=s --account=$(printf '\033[8m'); kavro addcode --key=$K --site=s --account=$(printf 'a\177'); kavro addcode --key=$K --account=a --site=$(printf '\302\237')
 ! Invalid site: byte 0x09 at position 5 is a control character
 ! Invalid account: byte 0x1B at position 1 is a control character
@@ -167,8 +178,10 @@ $ kavro lscodes --bogus --key=
 ID: 1	Site: example.org	Account: alice	Generated code: CODE
 ID: 2	Site: b b¡	Account: b=c	Generated code: CODE
 ID: 3	Site: 3	Account: a	Generated code: CODE
+ID: 4	Site: Example	Account: alice@example.com	Generated code: CODE
+ID: 5	Site: Ex	Account: own	Generated code: CODE
 ID: 4294967297	Site: bank\x09Account: bob\x09Generated code: 000000\x0aID: 9\x09Site: other\x1b\\\x7f\u009b\x1f	Account: 	Generated code: CODE
-$ kavro vercode --code=CODE --key=$K => Code verified: true
+$ kavro vercode --code=CODE --key="otpauth://totp/?secret=$K" => Code verified: true
 $ kavro vercode --key=$K --code=$(echo CODE | cut -c 1-5) => Code verified: false
 $ kavro vercode --key=$K --code=$(echo CODE | tr 0-9 1-90) => Code verified: false
 $ kavro delcode --id=0 => ! No record with ID 0
@@ -185,6 +198,8 @@ $ mkdir -m 700 d && mv kavro.db d/mine.db && ln -s d/mine.db kavro.db && chmod 6
 Warning: group or others may read the secrets in kavro.db: chmod 600 kavro.db
 Warning: others may write the directory of kavro.db, and so replace it or plant its journal: keep the store in a directory of your own
 ID: 3	Site: 3	Account: a	Generated code: CODE
+ID: 4	Site: Example	Account: alice@example.com	Generated code: CODE
+ID: 5	Site: Ex	Account: own	Generated code: CODE
 $ chmod 700 . && chmod 620 d/mine.db && kavro lscodes => ! Error opening database: group or others may write kavro.db
 $ chmod 600 d/mine.db && ln d/mine.db other.db && kavro lscodes => ! Error opening database: kavro.db has more than one hard link
 $ rm other.db && cp -p d/mine.db theirs.db && ln -sf theirs.db kavro.db && { chown 1 theirs.db || ln -sf /etc/passwd kavro.db; } 2>/dev/null
