@@ -6,7 +6,7 @@ _kavro() {
     COMPREPLY=()
 
     if ((COMP_CWORD == 1)); then
-        mapfile -t COMPREPLY < <(compgen -W 'addcode delcode lscodes vercode' -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W 'addcode delcode lscodes vercode --help --version' -- "$cur")
         return
     fi
 
