@@ -191,7 +191,9 @@ $ kavro delcode --id=9223372036854775807 => ! No record with ID 9223372036854775
 $ LD_PRELOAD=$LAX kavro delcode --id=' 1' => ID  1 deleted successfully.
 $ LD_PRELOAD=$LAX kavro delcode --id=+2 => ID +2 deleted successfully.
 $ ! grep -q -e $K -e 'gezd-gnbv gy3t' kavro.db && grep -q GEZDGNBVGY3TQOJQ-GEZD kavro.db
-% BEGIN EXCLUSIVE -- released after 1 s
+% CREATE TRIGGER keep BEFORE DELETE ON records BEGIN SELECT RAISE(ABORT, 'kept'); END
+$ kavro delcode --id=4294967297 => ! Error deleting data: kept
+% DROP TRIGGER keep; BEGIN EXCLUSIVE -- released after 1 s
 $ kavro delcode --id=4294967297 => ID 4294967297 deleted successfully.
 $ kavro lscodes >/dev/full => ! Error writing output: No space left on device
 $ mkdir -m 700 d && mv kavro.db d/mine.db && ln -s d/mine.db kavro.db && chmod 604 d/mine.db && chmod 1777 . && kavro lscodes 2>&1
