@@ -129,7 +129,7 @@ ID: 2	Site: s	Account: a	Generated code: CODE
 $ rm kavro.db && kavro lscodes && stat -c %a kavro.db => 600
 $ kavro lscodes <&-
 $ kavro addcode --key=$K --site=example.org --account=alice => Generated code: CODE
-$ kavro addcode --site=x --key='gezd-gnbv gy3t qojq gezd gnbv gy3t qojq====' --account=b=c --site='b b¡' => Generated code: CODE
+$ kavro addcode --site=x --key='gezd-gnbv gy3t qojq gezd gnbv gy3t qojq====' --account=b=c --site='b b¡€' => Generated code: CODE
 $ printf '%s\r\nAB\n' gezdgnbvgy3tqojqgezdgnbvgy3tqojq | { kavro addcode --key=- --site=3 --account=a --id=9 word; kavro vercode --key=- --code=1; }
 Generated code: CODE
 Code verified: false
@@ -141,7 +141,7 @@ $ kavro addcode --key=$K --account=a --site="bank$(printf '\t')x"; kavro addcode
 % INSERT INTO records (id, key, site) VALUES (4294967297, 'GEZDGNBVGY3TQOJQ-GEZDGNBVGY3TQOJQ', 'bank' || char(9) || 'Account: bob' || char(9) || 'Generated code: 000000' || char(10) || 'ID: 9' || char(9) || 'Site: other' || char(27, 92, 127, 155, 31))
 $ kavro lscodes --bogus --key=
 ID: 1	Site: example.org	Account: alice	Generated code: CODE
-ID: 2	Site: b b¡	Account: b=c	Generated code: CODE
+ID: 2	Site: b b¡€	Account: b=c	Generated code: CODE
 ID: 3	Site: 3	Account: a	Generated code: CODE
 ID: 4294967297	Site: bank\x09Account: bob\x09Generated code: 000000\x0aID: 9\x09Site: other\x1b\\\x7f\u009b\x1f	Account: 	Generated code: CODE
 $ kavro vercode --code=CODE --key=$K => Code verified: true
