@@ -158,7 +158,7 @@ Warning: others may write the directory of kavro.db, and so replace it or plant 
 600
 $ chmod 700 . && kavro lscodes <&-
 $ kavro addcode --key=$K --site=example.org --account=alice => Generated code: CODE
-$ kavro addcode --site=x --key='gezd-gnbv gy3t qojq gezd gnbv gy3t qojq====' --account=b=c --site='b b¡' => Generated code: CODE
+$ kavro addcode --site=x --key='gezd-gnbv gy3t qojq gezd gnbv gy3t qojq====' --account=b=c --site='b b¡€' => Generated code: CODE
 $ printf '%s\r\nAB\n' gezdgnbvgy3tqojqgezdgnbvgy3tqojq | { kavro addcode --key=- --site=3 --account=a --id=9 word; kavro vercode --key=- --code=1; }
 Generated code: CODE
 Code verified: false
@@ -176,7 +176,7 @@ $ kavro addcode --key=$K --account=a --site="bank$(printf '\t')x"; kavro addcode
 % INSERT INTO records (id, key, site) VALUES (4294967297, 'GEZDGNBVGY3TQOJQ-GEZDGNBVGY3TQOJQ', 'bank' || char(9) || 'Account: bob' || char(9) || 'Generated code: 000000' || char(10) || 'ID: 9' || char(9) || 'Site: other' || char(27, 92, 127, 155, 31))
 $ kavro lscodes --bogus --key=
 ID: 1	Site: example.org	Account: alice	Generated code: CODE
-ID: 2	Site: b b¡	Account: b=c	Generated code: CODE
+ID: 2	Site: b b¡€	Account: b=c	Generated code: CODE
 ID: 3	Site: 3	Account: a	Generated code: CODE
 ID: 4	Site: Example	Account: alice@example.com	Generated code: CODE
 ID: 5	Site: Ex	Account: own	Generated code: CODE
