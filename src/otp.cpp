@@ -31,8 +31,9 @@ void reportCryptoError() {
 
 std::string base32Decode(const std::string& base32) {
   std::string bytes;
-  bytes.reserve(base32.size() * 5 / 8);
-  unsigned int pending = 0;  // the low `pendingBits` bits are decoded but not yet emitted
+  // The low `pendingBits` bits are decoded but not yet emitted; the bits above them were emitted
+  // already, and the cast to char leaves them out.
+  unsigned int pending = 0;
   int pendingBits = 0;
   for (const char c : base32) {
     const int value = base32Value(static_cast<unsigned char>(c));
@@ -42,7 +43,6 @@ std::string base32Decode(const std::string& base32) {
     if (pendingBits >= 8) {
       pendingBits -= 8;
       bytes.push_back(static_cast<char>(pending >> pendingBits));
-      pending &= (1U << pendingBits) - 1;
     }
   }
   return bytes;

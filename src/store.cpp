@@ -7,12 +7,14 @@
 #include <iostream>
 
 #include <fcntl.h>
+#include <libgen.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
 
 constexpr char kFileName[] = "kavro.db";
+constexpr char kOpenError[] = "Error opening database";
 constexpr char sql_create_table[] =
     "CREATE TABLE IF NOT EXISTS records (id INTEGER PRIMARY KEY, key TEXT NOT NULL, site TEXT,"
     " account TEXT)";
@@ -30,13 +32,9 @@ bool execute(sqlite3* db, const char* sql, const std::string& context) {
   return done;
 }
 
-// Whether group or others may write the directory `path` (or, for a file, the one it is in).
-bool othersMayWriteDirectoryOf(const char* path) {
-  struct stat directory = {};
-  std::string name = path;
-  const std::string::size_type slash = name.rfind('/');
-  name = slash == std::string::npos ? "." : slash == 0 ? "/" : name.substr(0, slash);
-  return stat(name.c_str(), &directory) == 0 && (directory.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+bool othersMayWrite(const char* directory) {
+  struct stat status = {};
+  return stat(directory, &status) == 0 && (status.st_mode & (S_IWGRP | S_IWOTH)) != 0;
 }
 
 // What keeps kavro.db from being a store of the user's own; empty when nothing does. With `create`
@@ -70,7 +68,7 @@ std::string storeFileProblem(bool create, struct stat& file) {
 bool checkExistingStore() {
   struct stat file = {};
   const std::string problem = storeFileProblem(false, file);
-  if (!problem.empty()) writeErrorLine("Error opening database", problem.c_str());
+  if (!problem.empty()) writeErrorLine(kOpenError, problem.c_str());
   return problem.empty();
 }
 
@@ -82,7 +80,7 @@ sqlite3* openStore() {
   struct stat file = {};
   const std::string problem = storeFileProblem(true, file);
   if (!problem.empty()) {
-    writeErrorLine("Error opening database", problem.c_str());
+    writeErrorLine(kOpenError, problem.c_str());
     return nullptr;
   }
   if ((file.st_mode & (S_IRGRP | S_IROTH)) != 0) {
@@ -91,8 +89,8 @@ sqlite3* openStore() {
   }
   // The journal lies beside the file a link points to, so that directory counts as well.
   char target[PATH_MAX];
-  if (othersMayWriteDirectoryOf(kFileName) ||
-      (realpath(kFileName, target) != nullptr && othersMayWriteDirectoryOf(target))) {
+  if (othersMayWrite(".") ||
+      (realpath(kFileName, target) != nullptr && othersMayWrite(dirname(target)))) {
     std::cerr << "Warning: others may write the directory of kavro.db, and so replace it or plant"
                  " its journal: keep the store in a directory of your own"
               << std::endl;
@@ -100,14 +98,14 @@ sqlite3* openStore() {
 
   sqlite3* db = nullptr;
   if (sqlite3_open_v2(kFileName, &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-    reportStoreError("Error opening database", db);
+    reportStoreError(kOpenError, db);
     closeStore(db);
     return nullptr;
   }
   // Every statement of kavro's takes its locks at its start, where SQLite may wait for them.
   sqlite3_busy_timeout(db, kBusyTimeout);
   // A deleted secret must not linger in the file's free pages; some builds leave this off.
-  if (!execute(db, "PRAGMA secure_delete = ON", "Error opening database") ||
+  if (!execute(db, "PRAGMA secure_delete = ON", kOpenError) ||
       !execute(db, sql_create_table, "Error creating table")) {
     closeStore(db);
     return nullptr;
