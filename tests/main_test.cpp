@@ -117,6 +117,7 @@ $ kavro addcode --site=s --account=a --key='AB ~0189' => ! Invalid key: '~' at p
 $ kavro vercode --code=1 --key=$(printf 'AB\177') => ! Invalid key: byte 0x7F at position 3 is not in A-Z or 2-7
 $ kavro vercode --code=1 --key='A =-' => ! Invalid key: too short: one byte takes 2 base32 characters
 $ kavro vercode --key=- --code=1 </dev/zero => ! Invalid key: too long: more than 4096 bytes
+$ kavro vercode --code=1 --key=otpauth://totp/?secret=$(printf %04074d 0) => ! Invalid key: too long: more than 4096 bytes
 $ kavro delcode --id=x => ! Invalid id: x
 $ ls
 $ ln -s /dev/null kavro.db
