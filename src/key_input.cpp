@@ -43,7 +43,9 @@ void guardEcho() {
   sigemptyset(&restore.sa_mask);
   struct sigaction wake = restore;
   wake.sa_handler = interruptWait;
-  wake.sa_flags = SA_RESTART;
+  // Without SA_RESTART: the wait must end, and pselect is not restarted by the kernel, but an
+  // emulator such as qemu's would restart it for a handler that asks for it.
+  wake.sa_flags = 0;
   for (const int number : {SIGHUP, SIGINT, SIGQUIT, SIGTERM, SIGTSTP, SIGCONT}) {
     struct sigaction previous = {};
     if (sigaction(number, nullptr, &previous) == 0 && previous.sa_handler == SIG_DFL) {
