@@ -120,9 +120,9 @@ $ kavro vercode --key=- --code=1 </dev/zero => ! Invalid key: too long: more tha
 $ kavro vercode --code=1 --key=otpauth://totp/?secret=$(printf %04074d 0) => ! Invalid key: too long: more than 4096 bytes
 $ kavro delcode --id=x => ! Invalid id: x
 $ ls
-$ ln -s /dev/null kavro.db
+$ mkdir kavro.db
 $ kavro vercode --key=- --code=1 </dev/zero => ! Error opening database: kavro.db is not a regular file
-$ rm kavro.db && ln -s missing kavro.db
+$ rmdir kavro.db && ln -s missing kavro.db
 $ kavro lscodes => ! Error opening database: No such file or directory
 $ rm kavro.db && ln -s kavro.db kavro.db
 $ kavro vercode --key=- --code=1 </dev/zero => ! Error opening database: Too many levels of symbolic links
