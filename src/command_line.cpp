@@ -97,12 +97,9 @@ bool completeKey(Invocation& invocation, const std::string& appname) {
   // one is made only once the run goes ahead.
   if (invocation.key == "-") {
     if (!checkExistingStore()) return false;
-    const std::optional<std::string> line = readKeyLine();
-    if (!line) {
-      return valid(kKey.name, "too long: the terminal cuts a line at " +
-                                  std::to_string(kTerminalLineLimit) + " bytes");
-    }
-    invocation.key = *line;
+    std::optional<std::string> line = readKeyLine();
+    if (!line) return false;
+    invocation.key.swap(*line);
   }
   if (invocation.key.empty()) {
     reportMissing(kKey.name, appname);
@@ -111,7 +108,8 @@ bool completeKey(Invocation& invocation, const std::string& appname) {
   if (!isKeyUri(invocation.key)) return valid(kKey.name, base32KeyProblem(invocation.key));
   KeyUri uri;
   if (!valid(kKey.name, parseKeyUri(invocation.key, uri))) return false;
-  invocation.key = uri.secret;
+  wipe(invocation.key);
+  invocation.key.swap(uri.secret);
   if (invocation.site.empty()) invocation.site = uri.site;
   if (invocation.account.empty()) invocation.account = uri.account;
   return true;
@@ -185,7 +183,8 @@ int runCommandLine(int argc, const char* const argv[]) {
     return 1;
   }
   Invocation invocation = scanArguments(argc, argv);
-  if (!completeOptions(*command, invocation, appname)) return 1;
-  const int status = runCommand(invocation, command->carryOut);
+  const int status =
+      completeOptions(*command, invocation, appname) ? runCommand(invocation, command->carryOut) : 1;
+  wipe(invocation.key);
   return status == 0 && outputWritten() ? 0 : 1;
 }

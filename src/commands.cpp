@@ -39,8 +39,9 @@ std::optional<std::int64_t> parseId(const std::string& text) {
 
 int addCode(sqlite3* db, const Invocation& invocation) {
   // The code is computed first, so that a run that cannot compute it stores nothing.
-  const std::optional<std::string> code =
-      generateOTP(base32Decode(invocation.key), kTimeStep, kCodeDigits);
+  std::string secret = base32Decode(invocation.key);
+  const std::optional<std::string> code = generateOTP(secret, kTimeStep, kCodeDigits);
+  wipe(secret);
   if (!code) return 1;
 
   const StatementPtr stmt(prepareStatement(db, sql_insert), &sqlite3_finalize);
@@ -93,8 +94,9 @@ int listCodes(sqlite3* db, const Invocation& /*invocation*/) {
 }
 
 int verifyCode(sqlite3* /*db*/, const Invocation& invocation) {
-  const std::optional<bool> verified =
-      verifyOTP(base32Decode(invocation.key), invocation.code, kTimeStep, kCodeDigits);
+  std::string secret = base32Decode(invocation.key);
+  const std::optional<bool> verified = verifyOTP(secret, invocation.code, kTimeStep, kCodeDigits);
+  wipe(secret);
   if (!verified) return 1;
   std::cout << "Code verified: " << (*verified ? "true" : "false") << std::endl;
   return 0;

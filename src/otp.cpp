@@ -48,6 +48,11 @@ std::string base32Decode(const std::string& base32) {
   return bytes;
 }
 
+void wipe(std::string& secret) {
+  OPENSSL_cleanse(secret.data(), secret.size());
+  secret.clear();
+}
+
 std::string base32KeyProblem(const std::string& base32) {
   if (base32.size() > kMaxKeyLength) {
     return "too long: more than " + std::to_string(kMaxKeyLength) + " bytes";

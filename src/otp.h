@@ -10,6 +10,10 @@
 // other byte is skipped, and a trailing partial byte is dropped. Never fails.
 std::string base32Decode(const std::string& base32);
 
+// Overwrites the bytes of a secret (a key as typed, or the key bytes decoded from it) and empties
+// it, so that once used it lingers nowhere in memory.
+void wipe(std::string& secret);
+
 // What keeps `base32` from being a key, without quoting it: more than kMaxKeyLength bytes, a byte
 // outside the alphabet (spaces, hyphens and "=" padding aside), or too few characters for one
 // byte. Empty when it is a key.

@@ -35,7 +35,8 @@ std::string contents(std::istream&& file) {
 }
 
 // Plays a session in a fresh directory: "$ " lines run in sh with umask 0, kavro on PATH, K a key
-// whose current code is "CODE", NO_HMAC a library that breaks HMAC when preloaded, LAX one that
+// whose current code is "CODE", NO_HMAC a library that breaks HMAC when preloaded, BAD_READ one
+// that fails reads of standard input (see tests/failing_read.cpp), LAX one that
 // turns SQLite's secure_delete off on every connection, and a libcrypto configuration that breaks
 // HMAC when read; "% " lines run SQL on kavro.db, held open till the next line has run (its
 // transaction rolled back 1 s into that line where the SQL says "-- released after 1 s"). A line's
@@ -74,7 +75,7 @@ void play(const std::string& session) {
     releaseLater = false;
     const int status = WEXITSTATUS(std::system(
         ("cd '" + dir + "' && umask 0 && export PATH=" KAVRO_BIN_DIR ":$PATH K=" + kKey +
-         " NO_HMAC=" KAVRO_NO_HMAC " LAX=" KAVRO_SECURE_DELETE_OFF
+         " NO_HMAC=" KAVRO_NO_HMAC " BAD_READ=" KAVRO_FAILING_READ " LAX=" KAVRO_SECURE_DELETE_OFF
          " OPENSSL_CONF=" KAVRO_UNLOADABLE_OPENSSL_CONF " && (" +
          command.substr(2) + ") </dev/null >.out 2>.err; s=$?; sed 's/^/! /' .err >>.out; exit $s")
             .c_str()));
@@ -111,7 +112,8 @@ $ { kavro --help && kavro -h && kavro --version; } 3>&2 2>/dev/null >&3 && exit 
 $ kavro delcode --id 1 => ! Missing id
 $ kavro vercode --key=$K --code 123456 => ! Missing code
 $ echo | kavro addcode --key=- --site=s --account=a => ! Missing key
-$ kavro vercode --key=- --code=1 <&- => ! Missing key
+$ kavro vercode --key=- --code=1 <&- => ! Error reading key: Bad file descriptor
+$ echo $K | LD_PRELOAD=$BAD_READ kavro addcode --key=- --site=s --account=a => ! Error reading key: Input/output error
 $ printf 'AB\r' | kavro vercode --key=- --code=1 => ! Invalid key: byte 0x0D at position 3 is not in A-Z or 2-7
 $ kavro addcode --site=s --account=a --key='AB ~0189' => ! Invalid key: '~' at position 4 is not in A-Z or 2-7
 $ kavro vercode --code=1 --key=$(printf 'AB\177') => ! Invalid key: byte 0x7F at position 3 is not in A-Z or 2-7
@@ -120,7 +122,8 @@ $ kavro vercode --key=- --code=1 </dev/zero => ! Invalid key: too long: more tha
 $ kavro vercode --code=1 --key=otpauth://totp/?secret=$(printf %04074d 0) => ! Invalid key: too long: more than 4096 bytes
 $ kavro delcode --id=x => ! Invalid id: x
 $ ls
-$ mkdir kavro.db
+$ echo AB | LD_PRELOAD=$BAD_READ kavro vercode --key=- --code=1 => Code verified: false
+$ rm kavro.db && mkdir kavro.db
 $ kavro vercode --key=- --code=1 </dev/zero => ! Error opening database: kavro.db is not a regular file
 $ rmdir kavro.db && ln -s missing kavro.db
 $ kavro lscodes => ! Error opening database: No such file or directory
@@ -226,22 +229,33 @@ $ kavro addcode --key=AA --site=s --account=a => ! Error inserting data: databas
 }
 
 // On a terminal kavro asks for the key without echo, and echo comes back whether the key was
-// typed or Ctrl-C ended the run (a raw wait status of SIGINT). Ctrl-\\ ignored stays ignored.
-// Ctrl-Z stops it with echo back (stty runs meanwhile), and fg has it ask again. Each part typed
-// (between "|") waits for a prompt. A line the terminal may have cut is refused; in non-canonical
-// mode, with echo off already (no newline of kavro's own then), one as long is taken.
+// typed or a signal ended the run (a raw wait status of SIGINT). Ctrl-\ ignored stays ignored.
+// Ctrl-Z stops it with echo back (stty runs meanwhile), and fg has it ask again, also where it
+// started or went on in the background while the shell had echo off, as a line editor has. Each
+// part typed (between "|") waits for a prompt, a text ending in ": ", then 0.1 s; "<TERM>" sends
+// SIGTERM to the shell's children. A line the terminal may have cut is refused, a longer one in
+// non-canonical mode too, and nothing of either is left for the shell, nor of a line cut short.
 TEST(Kavro, AsksForKeyOnTerminalUnseen) {
   const std::string kavro = KAVRO_BIN_DIR "/kavro vercode --key=- --code=1";
   const std::string asked = "Secret key: ";
+  const std::string left = "; stty -icanon min 0 time 0; echo \"left: [$(head -c 9)]\"";
   const std::tuple<std::string, std::string, std::string, int> rows[] = {
       {"exec " + kavro, "\034AB\n", asked + "\r\nCode verified: false\r\n", 0},
-      {"exec " + kavro, "\x03", asked, SIGINT},
+      {"exec " + kavro, "\x03", asked + "\r\n", SIGINT},
       {"set -m; " + kavro + "; stty -a | grep -ow -- -*echo; fg", "\x1a|AB\n",
-       asked + "echo\r\n" + kavro + "\r\n" + asked + "\r\nCode verified: false\r\n", 0},
-      {"exec " + kavro, std::string(4095, 'A') + "\n",
-       asked + "\r\nInvalid key: too long: the terminal cuts a line at 4095 bytes\r\n", 1 << 8},
-      {"stty -icanon -echo; " + kavro + "; stty echo", std::string(4095, 'A') + "\n",
-       asked + "Code verified: false\r\n", 0}};
+       asked + "\r\necho\r\n" + kavro + "\r\n" + asked + "\r\nCode verified: false\r\n", 0},
+      {"set -m; stty -echo; " + kavro + " & sleep 1; stty echo; fg", "AB\n",
+       kavro + "\r\n" + asked + "\r\nCode verified: false\r\n", 0},
+      {"set -m; " + kavro + "; stty -echo; bg; sleep 1; stty echo; fg", "\x1a|AB\n",
+       asked + "\r\n[1] " + kavro + "\r\n" + kavro + "\r\n" + asked + "\r\nCode verified: false\r\n", 0},
+      {"set -m; " + kavro + left, "JBSW|<TERM>", asked + "\r\nTerminated\r\nleft: []\r\n", 0},
+      {"stty raw; " + kavro + "; stty -raw", "AB\r", asked + "\nCode verified: false\n", 0},
+      {kavro + left, std::string(4095, 'A') + "\n",
+       asked + "\r\nInvalid key: too long: the terminal cuts a line at 4095 bytes\r\nleft: []\r\n", 0},
+      {"stty -icanon; " + kavro + left, std::string(5000, 'A') + "\n",
+       asked + "\r\nInvalid key: too long: more than 4096 bytes\r\nleft: []\r\n", 0},
+      {"stty -icanon; " + kavro, std::string(4096, 'A') + "\n",
+       asked + "\r\nCode verified: false\r\n", 0}};
   ASSERT_NE(signal(SIGQUIT, SIG_IGN), SIG_ERR);  // kavro inherits it
   for (const auto& [command, typed, shown, status] : rows) {
     int tty = -1;
@@ -259,8 +273,14 @@ TEST(Kavro, AsksForKeyOnTerminalUnseen) {
     tcgetattr(tty, &mode);  // with echo, as the terminal starts
     std::istringstream parts(typed);
     for (std::string part, before; std::getline(parts, part, '|'); before = output) {
-      while ((output.size() <= before.size() || output.rfind(asked) != output.size() - 12) &&
+      while (part != "<TERM>" && (output.size() <= before.size() || output.rfind(": ") != output.size() - 2) &&
              more()) {
+      }
+      usleep(100000);  // the reader is in its read by now
+      if (part == "<TERM>") {
+        std::ifstream children("/proc/" + std::to_string(shell) + "/task/" + std::to_string(shell) + "/children");
+        for (pid_t child = 0; children >> child;) kill(child, SIGTERM);
+        continue;
       }
       ASSERT_EQ(write(tty, part.data(), part.size()), static_cast<ssize_t>(part.size()));
     }
