@@ -183,8 +183,9 @@ int runCommandLine(int argc, const char* const argv[]) {
     return 1;
   }
   Invocation invocation = scanArguments(argc, argv);
-  const int status =
-      completeOptions(*command, invocation, appname) ? runCommand(invocation, command->carryOut) : 1;
+  const int status = completeOptions(*command, invocation, appname)
+                         ? runCommand(invocation, command->carryOut)
+                         : 1;
   wipe(invocation.key);
   return status == 0 && outputWritten() ? 0 : 1;
 }

@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 extern "C" ssize_t read(int fd, void* buffer, std::size_t size) {
-  static const auto next = reinterpret_cast<ssize_t (*)(int, void*, std::size_t)>(
-      dlsym(RTLD_NEXT, "read"));
+  static const auto next =
+      reinterpret_cast<ssize_t (*)(int, void*, std::size_t)>(dlsym(RTLD_NEXT, "read"));
   static std::size_t calls = 0;
   static std::size_t bytes = 0;
   if (fd != STDIN_FILENO) return next(fd, buffer, size);

@@ -229,34 +229,43 @@ $ kavro addcode --key=AA --site=s --account=a => ! Error inserting data: databas
 }
 
 // On a terminal kavro asks for the key without echo, and echo comes back whether the key was
-// typed or a signal ended the run (a raw wait status of SIGINT). Ctrl-\ ignored stays ignored.
+// typed or a signal ended the run (a raw wait status of SIGINT); one that is ignored stays so.
 // Ctrl-Z stops it with echo back (stty runs meanwhile), and fg has it ask again, also where it
 // started or went on in the background while the shell had echo off, as a line editor has. Each
 // part typed (between "|") waits for a prompt, a text ending in ": ", then 0.1 s; "<TERM>" sends
-// SIGTERM to the shell's children. A line the terminal may have cut is refused, a longer one in
-// non-canonical mode too, and nothing of either is left for the shell, nor of a line cut short.
+// SIGTERM to the shell's children 0.1 s after the part before, and the part after it 0.1 s later. A
+// line the terminal may have cut is refused, a longer one in non-canonical mode too, and nothing of
+// either is left for the shell, nor of a line cut short.
 TEST(Kavro, AsksForKeyOnTerminalUnseen) {
   const std::string kavro = KAVRO_BIN_DIR "/kavro vercode --key=- --code=1";
   const std::string asked = "Secret key: ";
   const std::string left = "; stty -icanon min 0 time 0; echo \"left: [$(head -c 9)]\"";
+  int otherTerminal[2] = {-1, -1};  // a terminal that is not the controlling one
+  char other[64] = "";
+  ASSERT_EQ(openpty(&otherTerminal[0], &otherTerminal[1], other, nullptr, nullptr), 0);
   const std::tuple<std::string, std::string, std::string, int> rows[] = {
-      {"exec " + kavro, "\034AB\n", asked + "\r\nCode verified: false\r\n", 0},
+      {"exec " + kavro + " <" + other, "",
+       "Error reading key: standard input is a terminal other than the controlling one\r\n",
+       1 << 8},
+      {"trap '' TERM; " + kavro, "AB|<TERM>|\n", asked + "\r\nCode verified: false\r\n", 0},
       {"exec " + kavro, "\x03", asked + "\r\n", SIGINT},
       {"set -m; " + kavro + "; stty -a | grep -ow -- -*echo; fg", "\x1a|AB\n",
        asked + "\r\necho\r\n" + kavro + "\r\n" + asked + "\r\nCode verified: false\r\n", 0},
       {"set -m; stty -echo; " + kavro + " & sleep 1; stty echo; fg", "AB\n",
        kavro + "\r\n" + asked + "\r\nCode verified: false\r\n", 0},
       {"set -m; " + kavro + "; stty -echo; bg; sleep 1; stty echo; fg", "\x1a|AB\n",
-       asked + "\r\n[1] " + kavro + "\r\n" + kavro + "\r\n" + asked + "\r\nCode verified: false\r\n", 0},
+       asked + "\r\n[1] " + kavro + "\r\n" + kavro + "\r\n" + asked +
+           "\r\nCode verified: false\r\n",
+       0},
       {"set -m; " + kavro + left, "JBSW|<TERM>", asked + "\r\nTerminated\r\nleft: []\r\n", 0},
       {"stty raw; " + kavro + "; stty -raw", "AB\r", asked + "\nCode verified: false\n", 0},
       {kavro + left, std::string(4095, 'A') + "\n",
-       asked + "\r\nInvalid key: too long: the terminal cuts a line at 4095 bytes\r\nleft: []\r\n", 0},
+       asked + "\r\nInvalid key: too long: the terminal cuts a line at 4095 bytes\r\nleft: []\r\n",
+       0},
       {"stty -icanon; " + kavro + left, std::string(5000, 'A') + "\n",
        asked + "\r\nInvalid key: too long: more than 4096 bytes\r\nleft: []\r\n", 0},
       {"stty -icanon; " + kavro, std::string(4096, 'A') + "\n",
        asked + "\r\nCode verified: false\r\n", 0}};
-  ASSERT_NE(signal(SIGQUIT, SIG_IGN), SIG_ERR);  // kavro inherits it
   for (const auto& [command, typed, shown, status] : rows) {
     int tty = -1;
     const pid_t shell = forkpty(&tty, nullptr, nullptr, nullptr);
@@ -272,13 +281,16 @@ TEST(Kavro, AsksForKeyOnTerminalUnseen) {
     termios mode{};
     tcgetattr(tty, &mode);  // with echo, as the terminal starts
     std::istringstream parts(typed);
-    for (std::string part, before; std::getline(parts, part, '|'); before = output) {
-      while (part != "<TERM>" && (output.size() <= before.size() || output.rfind(": ") != output.size() - 2) &&
+    std::string part, previous, before;
+    for (; std::getline(parts, part, '|'); previous = part, before = output) {
+      while (part != "<TERM>" && previous != "<TERM>" &&
+             (output.size() <= before.size() || output.rfind(": ") != output.size() - 2) &&
              more()) {
       }
       usleep(100000);  // the reader is in its read by now
       if (part == "<TERM>") {
-        std::ifstream children("/proc/" + std::to_string(shell) + "/task/" + std::to_string(shell) + "/children");
+        std::ifstream children("/proc/" + std::to_string(shell) + "/task/" + std::to_string(shell) +
+                               "/children");
         for (pid_t child = 0; children >> child;) kill(child, SIGTERM);
         continue;
       }
