@@ -38,8 +38,8 @@ bool othersMayWrite(const char* directory) {
 }
 
 // What keeps kavro.db from being a store of the user's own; empty when nothing does. With `create`
-// a missing file is made, owner-only whatever the umask; without, a missing file is no problem.
-// `file` is what was checked.
+// a missing file is made, owner-only under the run's umask 077; without, a missing file is no
+// problem. `file` is what was checked.
 std::string storeFileProblem(bool create, struct stat& file) {
   // Opened for a look at what it is, a symbolic link followed, never blocking on a FIFO. O_EXCL
   // tells a file made here from one that was there; as it follows no link, a name that exists is
@@ -48,9 +48,7 @@ std::string storeFileProblem(bool create, struct stat& file) {
   const int made = create ? open(kFileName, kFlags | O_CREAT | O_EXCL, 0600) : -1;
   const int fd = made >= 0 || (create && errno != EEXIST) ? made : open(kFileName, kFlags);
   if (fd < 0 && errno == ENOENT && !create) return "";
-  // The umask is applied to the mode asked for at creation, so a strict one can leave the owner
-  // unable to write; the mode is set on the descriptor, so it reaches only the file made here.
-  const bool ready = fd >= 0 && (made < 0 || fchmod(fd, 0600) == 0) && fstat(fd, &file) == 0;
+  const bool ready = fd >= 0 && fstat(fd, &file) == 0;
   const int error = errno;
   close(fd);  // -1 where nothing was opened, which changes nothing
   if (!ready) return std::strerror(error);
@@ -76,7 +74,7 @@ sqlite3* openStore() {
   // kavro opens the file itself first, and checks the file it reached: secrets go only into a
   // store that is the user's own. SQLite then opens the name again without creating it, which
   // only those who may write the directory can point elsewhere in between; SQLite gives its
-  // journal the mode of the database file.
+  // journal the mode of the database file, which the run's umask lets through from the start.
   struct stat file = {};
   const std::string problem = storeFileProblem(true, file);
   if (!problem.empty()) {

@@ -156,6 +156,8 @@ $ rm kavro.db && chmod 1777 . && umask 0777 && kavro lscodes 2>&1 && stat -c %a 
 Warning: others may write the directory of kavro.db, and so replace it or plant its journal: keep the store in a directory of your own
 600
 $ chmod 700 . && kavro lscodes <&-
+% BEGIN EXCLUSIVE
+$ kavro lscodes & sleep 1; grep Umask /proc/$!/status | cut -f 2; kill $! => 0077
 $ kavro addcode --key=$K --site=example.org --account=alice => Generated code: CODE
 $ kavro addcode --site=x --key='gezd-gnbv gy3t qojq gezd gnbv gy3t qojq====' --account=b=c --site='b b¡€' => Generated code: CODE
 $ printf '%s\r\nAB\n' gezdgnbvgy3tqojqgezdgnbvgy3tqojq | { kavro addcode --key=- --site=3 --account=a --id=9 word; kavro vercode --key=- --code=1; }
