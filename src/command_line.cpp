@@ -8,6 +8,8 @@
 #include <optional>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "commands.h"
 #include "invocation.h"
 #include "key_input.h"
@@ -166,6 +168,9 @@ bool outputWritten() {
 }  // namespace
 
 int runCommandLine(int argc, const char* const argv[]) {
+  // Files are made owner-only from their first instant: the store here, and the journal that
+  // SQLite makes beside it, whose mode it would otherwise set only after creating it.
+  umask(077);
   // argv[0] is a string whenever argc is above 0.
   const std::string appname = argc > 0 ? argv[0] : "kavro";
   const std::string word = argc < 2 ? "" : argv[1];

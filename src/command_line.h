@@ -2,6 +2,6 @@
 #pragma once
 
 // Runs kavro on its arguments, argv[1] the command word or --help, -h or --version: checks the
-// options the command needs, reads the key, and carries out the command in the store. Returns
-// the exit status, 0 or 1.
+// options the command needs, reads the key, and carries out the command in the store, under the
+// umask 077 that it sets for the process. Returns the exit status, 0 or 1.
 int runCommandLine(int argc, const char* const argv[]);

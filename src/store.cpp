@@ -2,12 +2,10 @@
 
 #include <cerrno>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
 #include <fcntl.h>
-#include <libgen.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +18,8 @@ constexpr char sql_create_table[] =
     " account TEXT)";
 // How long a run waits for another run's lock before it gives up, in milliseconds.
 constexpr int kBusyTimeout = 5000;
+// The most symbolic links that the look at the way to kavro.db follows, as many as Linux does.
+constexpr int kMaxLinks = 40;
 
 void writeErrorLine(const std::string& context, const char* detail) {
   std::cerr << context << ": " << detail << std::endl;
@@ -32,14 +32,37 @@ bool execute(sqlite3* db, const char* sql, const std::string& context) {
   return done;
 }
 
-bool othersMayWrite(const char* directory) {
+// Whether someone besides the user may change `directory`: group or others may write it, or it
+// belongs to a user other than the one running and root, who may make it writable at will.
+bool othersMayChange(const std::string& directory) {
   struct stat status = {};
-  return stat(directory, &status) == 0 && (status.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+  return stat(directory.c_str(), &status) == 0 &&
+         ((status.st_mode & (S_IWGRP | S_IWOTH)) != 0 ||
+          (status.st_uid != geteuid() && status.st_uid != 0));
+}
+
+// Whether someone besides the user may change a directory on the way to kavro.db: the one that
+// holds the name, each one that holds a symbolic link it leads through, and the one that holds the
+// file at the end, beside which SQLite keeps the journal. Whoever may change any of them can swap
+// the file after the check.
+bool othersMayChangeTheWay() {
+  std::string path = kFileName;
+  char target[PATH_MAX];
+  for (int links = 0; links <= kMaxLinks; ++links) {
+    // Up to the last slash; empty for a name in the current directory, as npos + 1 is 0.
+    const std::string directory = path.substr(0, path.rfind('/') + 1);
+    if (othersMayChange(directory.empty() ? "." : directory)) return true;
+    const ssize_t size = readlink(path.c_str(), target, sizeof target);
+    if (size <= 0) return false;  // no link: the file, whose directory is checked
+    // A relative target starts from the directory that holds the link.
+    path = (target[0] == '/' ? "" : directory) + std::string(target, size);
+  }
+  return false;
 }
 
 // What keeps kavro.db from being a store of the user's own; empty when nothing does. With `create`
-// a missing file is made, owner-only whatever the umask; without, a missing file is no problem.
-// `file` is what was checked.
+// a missing file is made, owner-only under the run's umask 077; without, a missing file is no
+// problem. `file` is what was checked.
 std::string storeFileProblem(bool create, struct stat& file) {
   // Opened for a look at what it is, a symbolic link followed, never blocking on a FIFO. O_EXCL
   // tells a file made here from one that was there; as it follows no link, a name that exists is
@@ -48,9 +71,7 @@ std::string storeFileProblem(bool create, struct stat& file) {
   const int made = create ? open(kFileName, kFlags | O_CREAT | O_EXCL, 0600) : -1;
   const int fd = made >= 0 || (create && errno != EEXIST) ? made : open(kFileName, kFlags);
   if (fd < 0 && errno == ENOENT && !create) return "";
-  // The umask is applied to the mode asked for at creation, so a strict one can leave the owner
-  // unable to write; the mode is set on the descriptor, so it reaches only the file made here.
-  const bool ready = fd >= 0 && (made < 0 || fchmod(fd, 0600) == 0) && fstat(fd, &file) == 0;
+  const bool ready = fd >= 0 && fstat(fd, &file) == 0;
   const int error = errno;
   close(fd);  // -1 where nothing was opened, which changes nothing
   if (!ready) return std::strerror(error);
@@ -76,7 +97,7 @@ sqlite3* openStore() {
   // kavro opens the file itself first, and checks the file it reached: secrets go only into a
   // store that is the user's own. SQLite then opens the name again without creating it, which
   // only those who may write the directory can point elsewhere in between; SQLite gives its
-  // journal the mode of the database file.
+  // journal the mode of the database file, which the run's umask lets through from the start.
   struct stat file = {};
   const std::string problem = storeFileProblem(true, file);
   if (!problem.empty()) {
@@ -87,10 +108,7 @@ sqlite3* openStore() {
     std::cerr << "Warning: group or others may read the secrets in kavro.db: chmod 600 kavro.db"
               << std::endl;
   }
-  // The journal lies beside the file a link points to, so that directory counts as well.
-  char target[PATH_MAX];
-  if (othersMayWrite(".") ||
-      (realpath(kFileName, target) != nullptr && othersMayWrite(dirname(target)))) {
+  if (othersMayChangeTheWay()) {
     std::cerr << "Warning: others may write the directory of kavro.db, and so replace it or plant"
                  " its journal: keep the store in a directory of your own"
               << std::endl;

@@ -159,6 +159,9 @@ $ rm kavro.db && chmod 1777 . && umask 0777 && kavro lscodes 2>&1 && stat -c %a 
 Warning: others may write the directory of kavro.db, and so replace it or plant its journal: keep the store in a directory of your own
 600
 $ chmod 700 . && kavro lscodes <&-
+$ mkdir -m 700 o && chown 1 o && cd o && kavro lscodes 2>&1 => Warning: others may write the directory of kavro.db, and so replace it or plant its journal: keep the store in a directory of your own
+% BEGIN EXCLUSIVE
+$ kavro lscodes & sleep 1; grep Umask /proc/$!/status | cut -f 2; kill $! => 0077
 $ kavro addcode --key=$K --site=example.org --account=alice => Generated code: CODE
 $ kavro addcode --site=x --key='gezd-gnbv gy3t qojq gezd gnbv gy3t qojq====' --account=b=c --site='b b¡€' => Generated code: CODE
 $ printf '%s\r\nAB\n' gezdgnbvgy3tqojqgezdgnbvgy3tqojq | { kavro addcode --key=- --site=3 --account=a --id=9 word; kavro vercode --key=- --code=1; }
@@ -208,6 +211,7 @@ $ chmod 700 . && chmod 620 d/mine.db && kavro lscodes => ! Error opening databas
 $ chmod 600 d/mine.db && ln d/mine.db other.db && kavro lscodes => ! Error opening database: kavro.db has more than one hard link
 $ rm other.db && cp -p d/mine.db theirs.db && ln -sf theirs.db kavro.db && { chown 1 theirs.db || ln -sf /etc/passwd kavro.db; } 2>/dev/null
 $ kavro lscodes => ! Error opening database: kavro.db belongs to another user
+$ mkdir -m 777 open && ln -s ../d/mine.db open/link && ln -sf open/link kavro.db && kavro lscodes 2>&1 | head -n 1 => Warning: others may write the directory of kavro.db, and so replace it or plant its journal: keep the store in a directory of your own
 $ ln -sf d/mine.db kavro.db && chmod 777 d && kavro lscodes 2>&1 | head -n 1 => Warning: others may write the directory of kavro.db, and so replace it or plant its journal: keep the store in a directory of your own
 )";
   // Near misses of an id, and numbers that wrap onto record 3: a typo must delete nothing.
