@@ -9,3 +9,5 @@ set(CMAKE_C_COMPILER aarch64-linux-gnu-gcc)
 set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
 # find_package looks in the arm64 directories: /usr/lib/aarch64-linux-gnu and its cmake/.
 set(CMAKE_LIBRARY_ARCHITECTURE aarch64-linux-gnu)
+# pkg-config reads the .pc files of the target's libraries, not those of the machine's own.
+set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/aarch64-linux-gnu/pkgconfig:/usr/share/pkgconfig)

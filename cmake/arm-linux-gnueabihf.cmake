@@ -9,3 +9,5 @@ set(CMAKE_C_COMPILER arm-linux-gnueabihf-gcc)
 set(CMAKE_CXX_COMPILER arm-linux-gnueabihf-g++)
 # find_package looks in the armhf directories: /usr/lib/arm-linux-gnueabihf and its cmake/.
 set(CMAKE_LIBRARY_ARCHITECTURE arm-linux-gnueabihf)
+# pkg-config reads the .pc files of the target's libraries, not those of the machine's own.
+set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/arm-linux-gnueabihf/pkgconfig:/usr/share/pkgconfig)

@@ -9,3 +9,5 @@ set(CMAKE_C_COMPILER s390x-linux-gnu-gcc)
 set(CMAKE_CXX_COMPILER s390x-linux-gnu-g++)
 # find_package looks in the s390x directories: /usr/lib/s390x-linux-gnu and its cmake/.
 set(CMAKE_LIBRARY_ARCHITECTURE s390x-linux-gnu)
+# pkg-config reads the .pc files of the target's libraries, not those of the machine's own.
+set(ENV{PKG_CONFIG_LIBDIR} /usr/lib/s390x-linux-gnu/pkgconfig:/usr/share/pkgconfig)
