@@ -33,20 +33,25 @@ std::nullopt_t readingFailed(const char* reason) {
   return std::nullopt;
 }
 
-// The signals that readpassphrase catches while it reads, so as to put the terminal back before
-// they take effect, and that the caller ignores. Caught, such a signal would end the read with an
-// error; held off while it reads, it stays ignored, since setting it back to SIG_IGN discards it.
-sigset_t ignoredSignals() {
-  sigset_t ignored;
-  sigemptyset(&ignored);
+// The signals held off while readpassphrase reads. It catches some, to put the terminal back
+// before they take effect: those stay free, but for one that the caller ignores, which caught
+// would end the read with an error and held off stays ignored (set back to SIG_IGN, it is
+// discarded). Any other would end the run with echo off: held off, it takes effect once the
+// terminal is back. Faults that the run itself raises stay free.
+sigset_t heldOffSignals() {
+  sigset_t held;
+  sigfillset(&held);
   for (const int number :
        {SIGALRM, SIGHUP, SIGINT, SIGPIPE, SIGQUIT, SIGTERM, SIGTSTP, SIGTTIN, SIGTTOU}) {
     struct sigaction action = {};
-    if (sigaction(number, nullptr, &action) == 0 && action.sa_handler == SIG_IGN) {
-      sigaddset(&ignored, number);
+    if (sigaction(number, nullptr, &action) == 0 && action.sa_handler != SIG_IGN) {
+      sigdelset(&held, number);
     }
   }
-  return ignored;
+  for (const int fault : {SIGBUS, SIGFPE, SIGILL, SIGSEGV, SIGSYS, SIGTRAP}) {
+    sigdelset(&held, fault);
+  }
+  return held;
 }
 
 // readpassphrase reads the controlling terminal, /dev/tty, which is the one standard input is. It
@@ -60,9 +65,9 @@ std::optional<std::string> askTerminal() {
   termios mode{};
   const bool known = tcflush(STDIN_FILENO, TCIFLUSH) == 0 && tcgetattr(STDIN_FILENO, &mode) == 0;
   char buffer[kMaxKeyLength + 2];  // a byte more than a key may have, and the NUL
-  const sigset_t ignored = ignoredSignals();
+  const sigset_t held = heldOffSignals();
   sigset_t mask;
-  sigprocmask(SIG_BLOCK, &ignored, &mask);
+  sigprocmask(SIG_BLOCK, &held, &mask);
   const char* line = readpassphrase("Secret key: ", buffer, sizeof buffer, RPP_REQUIRE_TTY);
   const int error = errno;
   sigprocmask(SIG_SETMASK, &mask, nullptr);
