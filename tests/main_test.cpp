@@ -161,7 +161,7 @@ $ kavro addcode --site=x --key='gezd-gnbv gy3t qojq gezd gnbv gy3t qojq====' --a
 $ printf '%s\r\nAB\n' gezdgnbvgy3tqojqgezdgnbvgy3tqojq | { kavro addcode --key=- --site=3 --account=a --id=9 word; kavro vercode --key=- --code=1; }
 Generated code: CODE
 Code verified: false
-$ kavro addcode --key="otpauth://TOTP/Example:%20alice%40example.com?secret=gezdgnbvgy3tqojqgezdgnbvgy3tqojq&image=x" => Generated code: CODE
+$ kavro addcode --key="otpauth://TOTP/Example:%20alice%40example.com?secret=gezdgnbvgy3tqojqgezdgnbvgy3tqojq&image=x&x-amp=1&color=%23fff" => Generated code: CODE
 $ echo "otpauth://totp/a:b?issuer=Ex&secret=gezdgnbvgy3tqojqgezdgnbvgy3tqojq" | kavro addcode --key=- --account=own => Generated code: CODE
 $ for q in 'hotp/a?' 'totp/a?digits=8&' 'totp/a?algorithm=SHA256&'; do kavro addcode --key="otpauth://${q}secret=$K"; done
 ! Invalid key: type is not totp
