@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstddef>
 #include <cstdint>
 #include <iostream>
 #include <memory>
+#include <string_view>
 
 #include "otp.h"
 #include "record_text.h"
@@ -18,10 +20,15 @@ constexpr std::uint32_t kCodeDigits = 6;
 using StorePtr = std::unique_ptr<sqlite3, decltype(&closeStore)>;
 using StatementPtr = std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)>;
 
-// Column text of the current row; a NULL reads as empty text.
-const char* columnText(sqlite3_stmt* stmt, int column) {
+// Column text of the current row, in SQLite's own buffer and NUL bytes included, valid until the
+// next step; a NULL reads as empty text.
+std::string_view columnText(sqlite3_stmt* stmt, int column) {
   const unsigned char* text = sqlite3_column_text(stmt, column);
-  return text != nullptr ? reinterpret_cast<const char*>(text) : "";
+  // The length only once the text is there, so that it counts the bytes of that text.
+  const int length = sqlite3_column_bytes(stmt, column);
+  return text != nullptr ? std::string_view(reinterpret_cast<const char*>(text),
+                                            static_cast<std::size_t>(length))
+                         : std::string_view();
 }
 
 }  // namespace
@@ -78,12 +85,17 @@ int listCodes(sqlite3* db, const Invocation& /*invocation*/) {
   int result = SQLITE_OK;
   while ((result = sqlite3_step(stmt.get())) == SQLITE_ROW) {
     const sqlite3_int64 id = sqlite3_column_int64(stmt.get(), 0);
-    const std::string key = columnText(stmt.get(), 1);
+    // The key ends at a NUL byte, as when its column was read as a C string: the codes of a store
+    // from elsewhere stay those it gave before.
+    const std::string_view keyText = columnText(stmt.get(), 1);
+    const std::string key(keyText.substr(0, keyText.find('\0')));
     const std::optional<std::string> code = generateOTP(base32Decode(key), kTimeStep, kCodeDigits);
     if (!code) return 1;
-    std::cout << "ID: " << id << "\tSite: " << escapeControls(columnText(stmt.get(), 2))
-              << "\tAccount: " << escapeControls(columnText(stmt.get(), 3))
-              << "\tGenerated code: " << *code << std::endl;
+    std::cout << "ID: " << id << "\tSite: ";
+    writeEscaped(std::cout, columnText(stmt.get(), 2));
+    std::cout << "\tAccount: ";
+    writeEscaped(std::cout, columnText(stmt.get(), 3));
+    std::cout << "\tGenerated code: " << *code << std::endl;
   }
   if (result != SQLITE_DONE) {
     reportStoreError("Error retrieving data", db);
