@@ -22,9 +22,9 @@ unsigned int byteAt(std::string_view text, std::size_t i) {
 std::size_t controlLength(std::string_view text, std::size_t i) {
   const unsigned int c = byteAt(text, i);
   if (c < 0x20 || c == 0x7F) return 1;
+  if (c != 0xC2 && c != 0xE2) return 0;
   const unsigned int second = byteAt(text, i + 1);
   if (c == 0xC2) return second >= 0x80 && second <= 0x9F ? 2 : 0;
-  if (c != 0xE2) return 0;
   const unsigned int third = byteAt(text, i + 2);
   if (second == 0x80) return third >= 0xAA && third <= 0xAE ? 3 : 0;
   return second == 0x81 && third >= 0xA6 && third <= 0xA9 ? 3 : 0;
@@ -60,6 +60,8 @@ std::string controlProblem(const std::string& text) {
 void writeEscaped(std::ostream& out, std::string_view text) {
   std::size_t plain = 0;  // where the text not yet written starts
   for (std::size_t i = 0; i < text.size(); ++i) {
+    // Printable ASCII, most of any field, in one test.
+    if (static_cast<unsigned char>(text[i] - 0x20) < 0x5F) continue;
     const std::size_t length = controlLength(text, i);
     if (length == 0) continue;
     out.write(text.data() + plain, static_cast<std::streamsize>(i - plain));
