@@ -2,9 +2,11 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstddef>
 #include <cstdint>
 #include <iostream>
 #include <memory>
+#include <string_view>
 
 #include "otp.h"
 #include "record_text.h"
@@ -18,10 +20,15 @@ constexpr std::uint32_t kCodeDigits = 6;
 using StorePtr = std::unique_ptr<sqlite3, decltype(&closeStore)>;
 using StatementPtr = std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)>;
 
-// Column text of the current row; a NULL reads as empty text.
-const char* columnText(sqlite3_stmt* stmt, int column) {
+// Column text of the current row, in SQLite's own buffer and NUL bytes included, valid until the
+// next step; a NULL reads as empty text.
+std::string_view columnText(sqlite3_stmt* stmt, int column) {
   const unsigned char* text = sqlite3_column_text(stmt, column);
-  return text != nullptr ? reinterpret_cast<const char*>(text) : "";
+  // The length only once the text is there, so that it counts the bytes of that text.
+  const int length = sqlite3_column_bytes(stmt, column);
+  return text != nullptr ? std::string_view(reinterpret_cast<const char*>(text),
+                                            static_cast<std::size_t>(length))
+                         : std::string_view();
 }
 
 }  // namespace
@@ -77,14 +84,27 @@ int listCodes(sqlite3* db, const Invocation& /*invocation*/) {
   const StatementPtr stmt(prepareStatement(db, sql_select), &sqlite3_finalize);
   if (!stmt) return 1;
   int result = SQLITE_OK;
+  std::string key;  // one buffer for every row's key
   while ((result = sqlite3_step(stmt.get())) == SQLITE_ROW) {
     const sqlite3_int64 id = sqlite3_column_int64(stmt.get(), 0);
-    const std::string key = columnText(stmt.get(), 1);
+    // The key ends at a NUL byte, as when its column was read as a C string: the codes of a store
+    // from elsewhere stay those it gave before.
+    const std::string_view keyText = columnText(stmt.get(), 1);
+    key.assign(keyText.substr(0, keyText.find('\0')));
     const std::optional<std::string> code = generateOTP(base32Decode(key), kTimeStep, kCodeDigits);
     if (!code) return 1;
-    std::cout << "ID: " << id << "\tSite: " << escapeControls(columnText(stmt.get(), 2))
-              << "\tAccount: " << escapeControls(columnText(stmt.get(), 3))
-              << "\tGenerated code: " << *code << std::endl;
+    // The text before the site and that after the account each in one write, as each field is:
+    // a write to the stream costs more than its bytes, and a row takes five and a flush.
+    char head[32] = "ID: ";  // room for "\tSite: " after any 64-bit id
+    char* end = std::copy_n("\tSite: ", 7, std::to_chars(head + 4, head + sizeof head, id).ptr);
+    std::cout.write(head, end - head);
+    writeEscaped(std::cout, columnText(stmt.get(), 2));
+    std::cout.write("\tAccount: ", 10);
+    writeEscaped(std::cout, columnText(stmt.get(), 3));
+    char tail[32] = "\tGenerated code: ";  // room for a code of up to 9 digits and the newline
+    end = std::copy(code->begin(), code->end(), tail + 17);
+    *end++ = '\n';
+    std::cout.write(tail, end - tail).flush();
   }
   if (result != SQLITE_DONE) {
     reportStoreError("Error retrieving data", db);

@@ -65,11 +65,31 @@ std::optional<std::string> percentDecoded(const std::string& text) {
   return decoded;
 }
 
+// Whether `text` holds `lower` anywhere, without regard to case.
+bool containsIgnoringCase(const std::string& text, const std::string& lower) {
+  return std::search(text.begin(), text.end(), lower.begin(), lower.end(),
+                     [](char c, char l) { return lowerCase(c) == l; }) != text.end();
+}
+
+// Why the parameter `name` is refused as a near miss of `known`. The name is quoted only where
+// it can hold no value: it came before an "=" and is printable ASCII, so neither a secret that
+// lacks its "=" nor a byte that acts on the terminal reaches the message.
+std::string nearMissProblem(const std::string& name, const char* known, bool beforeEquals) {
+  const bool printable =
+      std::all_of(name.begin(), name.end(), [](char c) { return c >= ' ' && c <= '~'; });
+  return (beforeEquals && printable ? "parameter '" + name + "'"
+                                    : std::string("parameter named like ") + known) +
+         " is not " + known;
+}
+
 // Reads "name=value&..." into `parameters`; returns why it cannot, or empty. Names are decoded
 // and compared without regard to case too, so that no spelling of "digits" slips by as an
-// ignored parameter. A known parameter given twice is refused: readers differ on which one
+// ignored parameter; for the same reason a name that holds a known one but is not it (" digits",
+// "amp;digits"), or holds an escaped "=", is refused, and so is "&amp;", the "&" of a URI copied
+// from a web page. A known parameter given twice is refused: readers differ on which one
 // counts, and a guess could store codes that are always wrong.
 std::string readParameters(const std::string& query, Parameters& parameters) {
+  if (query.find("&amp;") != std::string::npos) return "'&amp;' in the parameters: write it &";
   std::istringstream pairs(query);
   for (std::string pair; std::getline(pairs, pair, '&');) {
     const std::size_t equals = std::min(pair.find('='), pair.size());
@@ -77,8 +97,13 @@ std::string readParameters(const std::string& query, Parameters& parameters) {
     const std::optional<std::string> value =
         percentDecoded(pair.substr(std::min(equals + 1, pair.size())));
     if (!name || !value) return "'%' not followed by two hex digits in a parameter";
+    if (name->find('=') != std::string::npos) return "'%3D' in a parameter name: write it =";
     for (const Known& known : kKnown) {
-      if (!equalsIgnoringCase(*name, known.name)) continue;
+      if (!containsIgnoringCase(*name, known.name)) continue;
+      // Holding the known name, it is that name only where it is no longer.
+      if (name->size() != std::string_view(known.name).size()) {
+        return nearMissProblem(*name, known.name, equals < pair.size());
+      }
       std::optional<std::string>& field = parameters.*known.field;
       if (field) return std::string(known.name) + " given twice";
       field = *value;

@@ -19,7 +19,8 @@ bool isKeyUri(const std::string& key);
 // Returns why it is not, without quoting the secret or the URI, or empty. The site is the issuer
 // parameter, else the label up to its first colon; the account is the rest of the label, leading
 // spaces dropped. Refused: a type other than totp, an algorithm other than SHA1, digits other
-// than the text "6" and period other than "30", a parameter given twice, a "#", a bad percent
-// escape anywhere, and a missing or faulty secret. Site and account are
-// returned as they are, control characters included.
+// than the text "6" and period other than "30", a parameter given twice, a parameter whose name
+// holds one of those five but is not it (" digits") or holds an escaped "=", an "&amp;", a "#",
+// a bad percent escape anywhere, and a missing or faulty secret. Site and account are returned
+// as they are, control characters included.
 std::string parseKeyUri(const std::string& text, KeyUri& uri);

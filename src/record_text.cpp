@@ -5,25 +5,42 @@
 
 namespace {
 
-// The length of the control character that starts at text[i]: 1 for a C0 control (tab
-// included) or DEL, 2 for a C1 control (U+0080 to U+009F, C2 80 to C2 9F in UTF-8), else 0.
-// Terminals act on these instead of showing them (to some, U+009B is what ESC [ is). A lone
-// byte 0x80 to 0x9F is no character in UTF-8 and passes: only a terminal that is not in UTF-8 mode
-// acts on it, and such a terminal does so on bytes within valid UTF-8 as well (U+00DB is C3 9B):
-// to escape lone bytes would not protect it, and the stores of UTF-8 terminals need no escape.
-std::size_t controlLength(const std::string& text, std::size_t i) {
-  const unsigned char c = static_cast<unsigned char>(text[i]);
-  if (c < 0x20 || c == 0x7F) return 1;
-  // text[i + 1] is the terminating NUL at the end of the text.
-  return c == 0xC2 && (static_cast<unsigned char>(text[i + 1]) & 0xE0) == 0x80 ? 2 : 0;
+// The byte at text[i] as a number, 0 past the end.
+unsigned int byteAt(std::string_view text, std::size_t i) {
+  return i < text.size() ? static_cast<unsigned char>(text[i]) : 0;
 }
 
-// The value of the control character of `length` bytes at text[i], in `format`.
-std::string controlShown(const std::string& text, std::size_t i, std::size_t length,
+// The length of the control character that starts at text[i]: 1 for a C0 control (tab
+// included) or DEL, 2 for a C1 control (U+0080 to U+009F, C2 80 to C2 9F in UTF-8), 3 for a
+// bidirectional control (U+202A to U+202E, U+2066 to U+2069: E2 80 AA to AE, E2 81 A6 to A9),
+// else 0. Terminals act on the first two instead of showing them (to some, U+009B is what ESC [
+// is); the bidirectional ones reorder what follows on the line, so that a field could show
+// another site or account than it holds, or take the look of the fields after it. A lone byte
+// 0x80 to 0x9F is no character in UTF-8 and passes: only a terminal that is not in UTF-8 mode
+// acts on it, and such a terminal does so on bytes within valid UTF-8 as well (U+00DB is C3 9B):
+// to escape lone bytes would not protect it, and the stores of UTF-8 terminals need no escape.
+std::size_t controlLength(std::string_view text, std::size_t i) {
+  const unsigned int c = byteAt(text, i);
+  if (c < 0x20 || c == 0x7F) return 1;
+  if (c != 0xC2 && c != 0xE2) return 0;
+  const unsigned int second = byteAt(text, i + 1);
+  if (c == 0xC2) return second >= 0x80 && second <= 0x9F ? 2 : 0;
+  const unsigned int third = byteAt(text, i + 2);
+  if (second == 0x80) return third >= 0xAA && third <= 0xAE ? 3 : 0;
+  return second == 0x81 && third >= 0xA6 && third <= 0xA9 ? 3 : 0;
+}
+
+// The value of the control character of `length` bytes at text[i], in `format`: the byte itself
+// for a C0 control or DEL, else the code point of its UTF-8 bytes, whose first byte of n keeps
+// 7 - n bits of it and each further byte 6.
+std::string controlShown(std::string_view text, std::size_t i, std::size_t length,
                          const char* format) {
+  unsigned int value = byteAt(text, i) & (length == 1 ? 0xFFU : 0x7FU >> length);
+  for (std::size_t next = i + 1; next < i + length; ++next) {
+    value = value << 6 | (byteAt(text, next) & 0x3FU);
+  }
   char shown[16];
-  (void)std::snprintf(shown, sizeof shown, format,
-                      static_cast<unsigned char>(text[i + length - 1]));
+  (void)std::snprintf(shown, sizeof shown, format, value);
   return shown;
 }
 
@@ -40,17 +57,17 @@ std::string controlProblem(const std::string& text) {
   return "";
 }
 
-std::string escapeControls(const std::string& text) {
-  std::string shown;
+void writeEscaped(std::ostream& out, std::string_view text) {
+  std::size_t plain = 0;  // where the text not yet written starts
   for (std::size_t i = 0; i < text.size(); ++i) {
+    // Printable ASCII, most of any field, in one test.
+    if (static_cast<unsigned char>(text[i] - 0x20) < 0x5F) continue;
     const std::size_t length = controlLength(text, i);
-    if (length > 0) {
-      shown += controlShown(text, i, length, length == 1 ? "\\x%02x" : "\\u%04x");
-      i += length - 1;
-    } else {
-      if (text[i] == '\\') shown += '\\';
-      shown += text[i];
-    }
+    if (length == 0) continue;
+    out.write(text.data() + plain, static_cast<std::streamsize>(i - plain));
+    out << controlShown(text, i, length, length == 1 ? "\\x%02x" : "\\u%04x");
+    plain = i + length;
+    i = plain - 1;
   }
-  return shown;
+  out.write(text.data() + plain, static_cast<std::streamsize>(text.size() - plain));
 }

@@ -53,6 +53,15 @@ TEST(KeyUri, RefusesNearMissesWithoutQuotingTheSecret) {
       {"otpauth://totp/a?%zz=1", "'%' not followed by two hex digits in a parameter"},
       {"otpauth://totp/a%G0?secret=JBSWY3DP", "'%' not followed by two hex digits in the label"},
       {"otpauth://totp/C#?secret=JBSWY3DP", "'#' in the URI: write it %23"},
+      {"otpauth://totp/a?secret=MF&amp;digits=8", "'&amp;' in the parameters: write it &"},
+      {"otpauth://totp/a?secret=MF&amp;algorithm=SHA256", "'&amp;' in the parameters: write it &"},
+      {"otpauth://totp/a?secret=MF&amp;period=60", "'&amp;' in the parameters: write it &"},
+      {"otpauth://totp/a?secret=MF&amp;secret=MF", "'&amp;' in the parameters: write it &"},
+      {"otpauth://totp/a?secret=MF&digits%3D8", "'%3D' in a parameter name: write it ="},
+      {"otpauth://totp/a?secret=MF& Digits=8", "parameter ' Digits' is not digits"},
+      {"otpauth://totp/a?secret=MF&digits =8", "parameter 'digits ' is not digits"},
+      {"otpauth://totp/a?secretJBSWY3DP", "parameter named like secret is not secret"},
+      {"otpauth://totp/a?%1bperiod=60&secret=MF", "parameter named like period is not period"},
   };
   for (const auto& row : rows) {
     KeyUri uri;

@@ -167,25 +167,28 @@ $ kavro addcode --site=x --key='gezd-gnbv gy3t qojq gezd gnbv gy3t qojq====' --a
 $ printf '%s\r\nAB\n' gezdgnbvgy3tqojqgezdgnbvgy3tqojq | { kavro addcode --key=- --site=3 --account=a --id=9 word; kavro vercode --key=- --code=1; }
 Generated code: CODE
 Code verified: false
-$ kavro addcode --key="otpauth://TOTP/Example:%20alice%40example.com?secret=gezdgnbvgy3tqojqgezdgnbvgy3tqojq&image=x" => Generated code: CODE
+$ kavro addcode --key="otpauth://TOTP/Example:%20alice%40example.com?secret=gezdgnbvgy3tqojqgezdgnbvgy3tqojq&image=x&x-amp=1&color=%23fff" => Generated code: CODE
 $ echo "otpauth://totp/a:b?issuer=Ex&secret=gezdgnbvgy3tqojqgezdgnbvgy3tqojq" | kavro addcode --key=- --account=own => Generated code: CODE
+$ kavro addcode --key=gezdgnbvgy3tqojqgezdgnbvgy3tqojq --site='C:\Users' --account='CORP\alice' => Generated code: CODE
 $ for q in 'hotp/a?' 'totp/a?digits=8&' 'totp/a?algorithm=SHA256&'; do kavro addcode --key="otpauth://${q}secret=$K"; done
 ! Invalid key: type is not totp
 ! Invalid key: digits is not 6
 ! Invalid key: algorithm is not SHA1
-$ kavro addcode --key=$K --account=a --site="bank$(printf '\t')x"; kavro addcode --key=- --site=s --account=$(printf '\033[8m'); kavro addcode --key=$K --site=s --account=$(printf 'a\177'); kavro addcode --key=$K --account=a --site=$(printf '\302\237')
+$ kavro addcode --key=$K --account=a --site="bank$(printf '\t')x"; kavro addcode --key=- --site=s --account=$(printf '\033[8m'); kavro addcode --key=$K --site=s --account=$(printf 'a\177'); kavro addcode --key=$K --account=a --site=$(printf '\302\237'); kavro addcode --key=$K --account=a --site=$(printf 'bank\342\200\256')
 ! Invalid site: byte 0x09 at position 5 is a control character
 ! Invalid account: byte 0x1B at position 1 is a control character
 ! Invalid account: byte 0x7F at position 2 is a control character
 ! Invalid site: U+009F at position 1 is a control character
-% INSERT INTO records (id, key, site) VALUES (4294967297, 'GEZDGNBVGY3TQOJQ-GEZDGNBVGY3TQOJQ', 'bank' || char(9) || 'Account: bob' || char(9) || 'Generated code: 000000' || char(10) || 'ID: 9' || char(9) || 'Site: other' || char(27, 92, 127, 155, 31))
+! Invalid site: U+202E at position 5 is a control character
+% INSERT INTO records (id, key, site) VALUES (4294967297, 'GEZDGNBVGY3TQOJQ-GEZDGNBVGY3TQOJQ' || char(0) || '77', 'bank' || char(9) || 'Account: bob' || char(9) || 'Generated code: 000000' || char(10) || 'ID: 9' || char(9) || 'Site: other' || char(27, 92, 127, 155, 0, 31, 8234, 8238, 8294, 8297))
 $ kavro lscodes --bogus --key=
 ID: 1	Site: example.org	Account: alice	Generated code: CODE
 ID: 2	Site: b b¡€	Account: b=c	Generated code: CODE
 ID: 3	Site: 3	Account: a	Generated code: CODE
 ID: 4	Site: Example	Account: alice@example.com	Generated code: CODE
 ID: 5	Site: Ex	Account: own	Generated code: CODE
-ID: 4294967297	Site: bank\x09Account: bob\x09Generated code: 000000\x0aID: 9\x09Site: other\x1b\\\x7f\u009b\x1f	Account: 	Generated code: CODE
+ID: 6	Site: C:\Users	Account: CORP\alice	Generated code: CODE
+ID: 4294967297	Site: bank\x09Account: bob\x09Generated code: 000000\x0aID: 9\x09Site: other\x1b\\x7f\u009b\x00\x1f\u202a\u202e\u2066\u2069	Account: 	Generated code: CODE
 $ kavro vercode --code=CODE --key="otpauth://totp/?secret=$K" => Code verified: true
 $ kavro vercode --key=$K --code=$(echo CODE | cut -c 1-5) => Code verified: false
 $ kavro vercode --key=$K --code=$(echo CODE | tr 0-9 1-90) => Code verified: false
@@ -207,6 +210,7 @@ Warning: others may write the directory of kavro.db, and so replace it or plant 
 ID: 3	Site: 3	Account: a	Generated code: CODE
 ID: 4	Site: Example	Account: alice@example.com	Generated code: CODE
 ID: 5	Site: Ex	Account: own	Generated code: CODE
+ID: 6	Site: C:\Users	Account: CORP\alice	Generated code: CODE
 $ chmod 700 . && chmod 620 d/mine.db && kavro lscodes => ! Error opening database: group or others may write kavro.db
 $ chmod 600 d/mine.db && ln d/mine.db other.db && kavro lscodes => ! Error opening database: kavro.db has more than one hard link
 $ rm other.db && cp -p d/mine.db theirs.db && ln -sf theirs.db kavro.db && { chown 1 theirs.db || ln -sf /etc/passwd kavro.db; } 2>/dev/null
