@@ -1,5 +1,5 @@
-// Preloaded into kavro, it fails reads of standard input: the first as a non-blocking pipe does
-// with no byte yet, and every one after 8 bytes as a failing device does.
+// Preloaded into kavro, it fails reads of standard input: the first as a non-blocking pipe with no
+// byte yet does, and every one after 8 bytes as a failing device does.
 #undef _FORTIFY_SOURCE  // whose inline read would stand in the way of this one
 #include <cerrno>
 
@@ -7,11 +7,10 @@
 #include <unistd.h>
 
 extern "C" ssize_t read(int fd, void* buffer, size_t size) {
-  static const auto next = reinterpret_cast<decltype(&read)>(dlsym(RTLD_NEXT, "read"));
   static ssize_t calls = 0;
-  if (fd == STDIN_FILENO && (calls++ == 0 || calls > 9)) {
-    errno = calls == 1 ? EAGAIN : EIO;
-    return -1;
+  if (fd != STDIN_FILENO || (++calls > 1 && calls < 10)) {
+    return reinterpret_cast<decltype(&read)>(dlsym(RTLD_NEXT, "read"))(fd, buffer, size);
   }
-  return next(fd, buffer, size);
+  errno = calls == 1 ? EAGAIN : EIO;
+  return -1;
 }
