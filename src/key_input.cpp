@@ -114,8 +114,9 @@ std::optional<std::string> readStream() {
 std::optional<std::string> readKeyLine() {
   if (!isatty(STDIN_FILENO)) return readStream();
   // Another terminal than the controlling one would be asked in the wrong place, and its input
-  // would not be hidden.
-  if (tcgetsid(STDIN_FILENO) != getsid(0)) {
+  // would not be hidden. Only the controlling terminal has a foreground process group for us (and
+  // unlike its session, qemu's user emulation asks the kernel for it).
+  if (tcgetpgrp(STDIN_FILENO) < 0) {
     return readingFailed("standard input is a terminal other than the controlling one");
   }
   return askTerminal();
