@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <optional>
-#include <sstream>
 #include <string_view>
 #include <utility>
 
@@ -45,20 +44,22 @@ int hexValue(char c) {
 }
 
 // `text` with each %XX replaced by its byte, or nothing when a "%" is not followed by two hex
-// digits. A "+" stays a "+": turning it into a space belongs to HTML forms, not to URIs.
-std::optional<std::string> percentDecoded(const std::string& text) {
+// digits. A "+" stays a "+": turning it into a space belongs to HTML forms, not to URIs. The text
+// may be a secret: it is decoded into room made once, so that wipe reaches every copy.
+std::optional<std::string> percentDecoded(std::string_view text) {
   std::string decoded;
+  decoded.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] != '%') {
       decoded.push_back(text[i]);
       continue;
     }
-    // text[text.size()] is '\0', so an escape cut short by the end is refused here, and the low
-    // digit read only where the high one was within the text.
-    const int high = hexValue(text[i + 1]);
-    if (high < 0) return std::nullopt;
-    const int low = hexValue(text[i + 2]);
-    if (low < 0) return std::nullopt;
+    const int high = i + 1 < text.size() ? hexValue(text[i + 1]) : -1;
+    const int low = i + 2 < text.size() ? hexValue(text[i + 2]) : -1;
+    if (high < 0 || low < 0) {
+      wipe(decoded);
+      return std::nullopt;
+    }
     decoded.push_back(static_cast<char>(high * 16 + low));
     i += 2;
   }
@@ -82,34 +83,62 @@ std::string nearMissProblem(const std::string& name, const char* known, bool bef
          " is not " + known;
 }
 
-// Reads "name=value&..." into `parameters`; returns why it cannot, or empty. Names are decoded
-// and compared without regard to case too, so that no spelling of "digits" slips by as an
-// ignored parameter; for the same reason a name that holds a known one but is not it (" digits",
-// "amp;digits"), or holds an escaped "=", is refused, and so is "&amp;", the "&" of a URI copied
-// from a web page. A known parameter given twice is refused: readers differ on which one
-// counts, and a guess could store codes that are always wrong.
-std::string readParameters(const std::string& query, Parameters& parameters) {
-  if (query.find("&amp;") != std::string::npos) return "'&amp;' in the parameters: write it &";
-  std::istringstream pairs(query);
-  for (std::string pair; std::getline(pairs, pair, '&');) {
-    const std::size_t equals = std::min(pair.find('='), pair.size());
-    const std::optional<std::string> name = percentDecoded(pair.substr(0, equals));
-    const std::optional<std::string> value =
-        percentDecoded(pair.substr(std::min(equals + 1, pair.size())));
-    if (!name || !value) return "'%' not followed by two hex digits in a parameter";
-    if (name->find('=') != std::string::npos) return "'%3D' in a parameter name: write it =";
-    for (const Known& known : kKnown) {
-      if (!containsIgnoringCase(*name, known.name)) continue;
-      // Holding the known name, it is that name only where it is no longer.
-      if (name->size() != std::string_view(known.name).size()) {
-        return nearMissProblem(*name, known.name, equals < pair.size());
-      }
-      std::optional<std::string>& field = parameters.*known.field;
-      if (field) return std::string(known.name) + " given twice";
-      field = *value;
+// Reads the parameter "name=value" whose value is `value`, decoded, into `parameters`, moving it
+// there; returns why it cannot, or empty. Names are decoded and compared without regard to case
+// too, so that no spelling of "digits" slips by as an ignored parameter; for the same reason a
+// name that holds a known one but is not it (" digits", "amp;digits"), or holds an escaped "=",
+// is refused. A known parameter given twice is refused: readers differ on which one counts, and
+// a guess could store codes that are always wrong.
+std::string readParameter(std::string_view pair, std::string& value, Parameters& parameters) {
+  const std::size_t equals = std::min(pair.find('='), pair.size());
+  const std::optional<std::string> name = percentDecoded(pair.substr(0, equals));
+  if (!name) return "'%' not followed by two hex digits in a parameter";
+  if (name->find('=') != std::string::npos) return "'%3D' in a parameter name: write it =";
+  for (const Known& known : kKnown) {
+    if (!containsIgnoringCase(*name, known.name)) continue;
+    // Holding the known name, it is that name only where it is no longer.
+    if (name->size() != std::string_view(known.name).size()) {
+      return nearMissProblem(*name, known.name, equals < pair.size());
     }
+    std::optional<std::string>& field = parameters.*known.field;
+    if (field) return std::string(known.name) + " given twice";
+    field = std::move(value);
   }
   return "";
+}
+
+// Reads "name=value&..." into `parameters`; returns why it cannot, or empty. An "&amp;", the "&"
+// of a URI copied from a web page, is refused. Every value decoded but not kept is wiped.
+std::string readParameters(std::string_view query, Parameters& parameters) {
+  if (query.find("&amp;") != std::string_view::npos) return "'&amp;' in the parameters: write it &";
+  for (std::size_t start = 0; start < query.size();) {
+    const std::string_view pair = query.substr(start, query.find('&', start) - start);
+    start += pair.size() + 1;
+    // The value is what follows the first "=", and empty without one.
+    std::optional<std::string> value =
+        percentDecoded(pair.substr(std::min(pair.find('='), pair.size() - 1) + 1));
+    const std::string problem = value ? readParameter(pair, *value, parameters)
+                                      : "'%' not followed by two hex digits in a parameter";
+    if (value) wipe(*value);
+    if (!problem.empty()) return problem;
+  }
+  return "";
+}
+
+// Reads the parameters into `parameters`; returns why they are not those of codes that kavro
+// makes, with a secret, or empty.
+std::string codesProblem(std::string_view query, Parameters& parameters) {
+  const std::string problem = readParameters(query, parameters);
+  if (!problem.empty()) return problem;
+  if (parameters.algorithm && !equalsIgnoringCase(*parameters.algorithm, "sha1")) {
+    return "algorithm is not SHA1";
+  }
+  // The numbers are compared as text: "06" or " 6" may mean 6 to one reader and not to another.
+  if (parameters.digits && *parameters.digits != "6") return "digits is not 6";
+  if (parameters.period && *parameters.period != "30") return "period is not 30 seconds";
+  if (!parameters.secret) return "no secret parameter";
+  const std::string keyProblem = base32KeyProblem(*parameters.secret);
+  return keyProblem.empty() ? "" : "secret " + keyProblem;
 }
 
 }  // namespace
@@ -135,17 +164,12 @@ std::string parseKeyUri(const std::string& text, KeyUri& uri) {
     return "type is not totp";
   }
   Parameters parameters;
-  std::string problem = readParameters(text.substr(std::min(query + 1, text.size())), parameters);
-  if (!problem.empty()) return problem;
-  if (parameters.algorithm && !equalsIgnoringCase(*parameters.algorithm, "sha1")) {
-    return "algorithm is not SHA1";
+  const std::string problem =
+      codesProblem(std::string_view(text).substr(std::min(query + 1, text.size())), parameters);
+  if (!problem.empty()) {
+    if (parameters.secret) wipe(*parameters.secret);
+    return problem;
   }
-  // The numbers are compared as text: "06" or " 6" may mean 6 to one reader and not to another.
-  if (parameters.digits && *parameters.digits != "6") return "digits is not 6";
-  if (parameters.period && *parameters.period != "30") return "period is not 30 seconds";
-  if (!parameters.secret) return "no secret parameter";
-  const std::string keyProblem = base32KeyProblem(*parameters.secret);
-  if (!keyProblem.empty()) return "secret " + keyProblem;
 
   // An empty label is taken: the caller's --site and --account, or its "Missing" errors, follow.
   const std::size_t labelStart = std::min(slash + 1, query);
@@ -155,7 +179,7 @@ std::string parseKeyUri(const std::string& text, KeyUri& uri) {
   const std::string issuer = parameters.issuer.value_or("");
   const std::size_t colon = label->find(':');
   KeyUri read;
-  read.secret = *parameters.secret;
+  read.secret.swap(*parameters.secret);
   // The label's prefix stands in for the issuer parameter only where that is absent, as the
   // format has it; an empty one names nothing.
   read.site = !issuer.empty() ? issuer : label->substr(0, colon == std::string::npos ? 0 : colon);

@@ -47,6 +47,7 @@ TEST(KeyUri, RefusesNearMissesWithoutQuotingTheSecret) {
       {"otpauth://totp/a?secret=JBSWY3DP&digits=06", "digits is not 6"},
       {"otpauth://totp/a?secret=JBSWY3DP&period=60", "period is not 30 seconds"},
       {"otpauth://totp/a?issuer=JBSWY3DP", "no secret parameter"},
+      {"otpauth://totp/a?secret", "secret too short: one byte takes 2 base32 characters"},
       {"otpauth://totp/a?secret=JBSWY3D!", "secret '!' at position 8 is not in A-Z or 2-7"},
       {"otpauth://totp/a?secret=JBSWY3DP&SECRET=JBSWY3DP", "secret given twice"},
       {"otpauth://totp/a?issuer=%4", "'%' not followed by two hex digits in a parameter"},
