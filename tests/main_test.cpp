@@ -90,7 +90,6 @@ Missing account
 Usage: --account=a
 $ kavro addcode => ! Missing key
 $ kavro addcode --key=$K --Site=s -site=s site=s --site s => ! Missing site
-$ kavro addcode --site=s --key $K --account=a => ! Missing key
 $ echo AA | kavro addcode --site=s --key=- => ! Missing account
 $ echo 'otpauth://totp/alice?secret=AA' | kavro addcode --key=- => ! Missing site
 $ { kavro --help && kavro --version; } 3>&2 2>/dev/null >&3 && exit 1
@@ -177,7 +176,6 @@ ID: 4294967297	Site: bank\x09Account: bob\x09Generated code: 000000\x0aID: 9\x09
 $ kavro vercode --code=CODE --key="otpauth://totp/?secret=$K" => Code verified: true
 $ kavro vercode --key=$K --code=$(echo CODE | cut -c 1-5) => Code verified: false
 $ kavro vercode --key=$K --code=$(echo CODE | tr 0-9 1-90) => Code verified: false
-$ kavro delcode --id=$(printf '\r9') 2>&1 | tr '\r' R => No record with ID R9
 $ kavro delcode --id=-1 => ! No record with ID -1
 $ kavro delcode --id=9223372036854775807 => ! No record with ID 9223372036854775807
 $ LD_PRELOAD=$LAX kavro delcode --id=' 1' => ID  1 deleted successfully.
