@@ -30,7 +30,10 @@ void reportCryptoError() {
 }  // namespace
 
 std::string base32Decode(const std::string& base32) {
-  std::string bytes;
+  // Room for the most bytes the text can give, made once: no copy of the key is left behind in
+  // memory that a larger string moved away from.
+  std::string bytes(base32.size() * 5 / 8, '\0');
+  std::size_t length = 0;
   // The low `pendingBits` bits are decoded but not yet emitted; the bits above them were emitted
   // already, and the cast to char leaves them out.
   unsigned int pending = 0;
@@ -42,9 +45,10 @@ std::string base32Decode(const std::string& base32) {
     pendingBits += 5;
     if (pendingBits >= 8) {
       pendingBits -= 8;
-      bytes.push_back(static_cast<char>(pending >> pendingBits));
+      bytes[length++] = static_cast<char>(pending >> pendingBits);
     }
   }
+  bytes.resize(length);
   return bytes;
 }
 
