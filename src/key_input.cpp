@@ -101,8 +101,9 @@ std::optional<std::string> readStream() {
       pollfd input{STDIN_FILENO, POLLIN, 0};  // a non-blocking input: wait for its next byte
       (void)poll(&input, 1, -1);
     } else if (errno != EINTR) {
+      const int error = errno;
       wipe(line);
-      return readingFailed(std::strerror(errno));
+      return readingFailed(std::strerror(error));
     }
   }
   if (ended && !line.empty() && line.back() == '\r') line.pop_back();
