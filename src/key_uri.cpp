@@ -103,6 +103,7 @@ std::string readParameter(std::string_view pair, std::string& value, Parameters&
     std::optional<std::string>& field = parameters.*known.field;
     if (field) return std::string(known.name) + " given twice";
     field = std::move(value);
+    return "";
   }
   return "";
 }
@@ -117,8 +118,8 @@ std::string readParameters(std::string_view query, Parameters& parameters) {
     // The value is what follows the first "=", and empty without one.
     std::optional<std::string> value =
         percentDecoded(pair.substr(std::min(pair.find('='), pair.size() - 1) + 1));
-    const std::string problem = value ? readParameter(pair, *value, parameters)
-                                      : "'%' not followed by two hex digits in a parameter";
+    std::string problem = value ? readParameter(pair, *value, parameters)
+                                : "'%' not followed by two hex digits in a parameter";
     if (value) wipe(*value);
     if (!problem.empty()) return problem;
   }
@@ -128,7 +129,7 @@ std::string readParameters(std::string_view query, Parameters& parameters) {
 // Reads the parameters into `parameters`; returns why they are not those of codes that kavro
 // makes, with a secret, or empty.
 std::string codesProblem(std::string_view query, Parameters& parameters) {
-  const std::string problem = readParameters(query, parameters);
+  std::string problem = readParameters(query, parameters);
   if (!problem.empty()) return problem;
   if (parameters.algorithm && !equalsIgnoringCase(*parameters.algorithm, "sha1")) {
     return "algorithm is not SHA1";
@@ -164,7 +165,7 @@ std::string parseKeyUri(const std::string& text, KeyUri& uri) {
     return "type is not totp";
   }
   Parameters parameters;
-  const std::string problem =
+  std::string problem =
       codesProblem(std::string_view(text).substr(std::min(query + 1, text.size())), parameters);
   if (!problem.empty()) {
     if (parameters.secret) wipe(*parameters.secret);

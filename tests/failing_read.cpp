@@ -6,10 +6,10 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
-extern "C" ssize_t read(int fd, void* buffer, size_t size) {
+extern "C" ssize_t read(int fd, void* buf, size_t nbytes) {
   static ssize_t calls = 0;
   if (fd != STDIN_FILENO || (++calls > 1 && calls < 10)) {
-    return reinterpret_cast<decltype(&read)>(dlsym(RTLD_NEXT, "read"))(fd, buffer, size);
+    return reinterpret_cast<decltype(&read)>(dlsym(RTLD_NEXT, "read"))(fd, buf, nbytes);
   }
   errno = calls == 1 ? EAGAIN : EIO;
   return -1;

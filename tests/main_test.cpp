@@ -224,9 +224,10 @@ $ kavro addcode --key=AA --site=s --account=a => ! Error inserting data: databas
 // prompt, a text ending in ": ", then 0.1 s; "<TERM>" and "<USR1>" send that signal to the shell's
 // children, the part after them coming 0.1 s later.
 TEST(Kavro, AsksForKeyOnTerminalUnseen) {
-  const std::string kavro = KAVRO_BIN_DIR "/kavro vercode --key=- --code=1", ask = "Secret key: ";
-  const std::string no = "\r\nCode verified: false\r\n", in = "stty -icanon";
-  const std::string left = "; " + in + " min 0 time 0; echo \"left: [$(head -c 9)]\"";
+  const std::string kavro = KAVRO_BIN_DIR "/kavro vercode --key=- --code=1";
+  const std::string ask = "Secret key: ";
+  const std::string no = "\r\nCode verified: false\r\n";
+  const std::string left = "; stty -icanon min 0 time 0; echo \"left: [$(head -c 9)]\"";
   char other[64] = "";  // a terminal that is not the controlling one
   int ends[2] = {-1, -1};
   ASSERT_EQ(openpty(&ends[0], &ends[1], other, nullptr, nullptr), 0);
@@ -249,7 +250,7 @@ TEST(Kavro, AsksForKeyOnTerminalUnseen) {
       {kavro + left, std::string(4095, 'A') + "\n",
        ask + "\r\nInvalid key: too long: the terminal cuts a line at 4095 bytes\r\nleft: []\r\n",
        0},
-      {in + "; " + kavro + left, std::string(5000, 'A') + "\n",
+      {"stty -icanon; " + kavro + left, std::string(5000, 'A') + "\n",
        ask + "\r\nInvalid key: too long: more than 4096 bytes\r\nleft: []\r\n", 0}};
   for (const auto& [command, typed, shown, status] : rows) {
     int tty = -1;
