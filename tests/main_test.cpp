@@ -106,9 +106,11 @@ $ kavro vercode --code=1 --key=$(printf 'AB\177') => ! Invalid key: byte 0x7F at
 $ kavro vercode --code=1 --key='A =-' => ! Invalid key: too short: one byte takes 2 base32 characters
 $ kavro vercode --key=- --code=1 </dev/zero => ! Invalid key: too long: more than 4096 bytes
 $ kavro vercode --code=1 --key=otpauth://totp/?secret=$(printf %04074d 0) => ! Invalid key: too long: more than 4096 bytes
+$ kavro addcode --key=- --site="a$(printf '\t')b" --account=a </dev/zero => ! Invalid site: byte 0x09 at position 2 is a control character
 $ kavro delcode --id=x => ! Invalid id: x
 $ ls
 $ echo AB | LD_PRELOAD=$BAD_READ kavro vercode --key=- --code=1 => Code verified: false
+$ kavro vercode --code=1 --key=otpauth://totp/?secret=$(printf %04073d | tr 0 A) => Code verified: false
 $ rm kavro.db && mkdir kavro.db
 $ kavro vercode --key=- --code=1 </dev/zero => ! Error opening database: kavro.db is not a regular file
 $ rmdir kavro.db && ln -s missing kavro.db
