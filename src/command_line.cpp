@@ -171,8 +171,8 @@ int runCommandLine(int argc, const char* const argv[]) {
   // Files are made owner-only from their first instant: the store here, and the journal that
   // SQLite makes beside it, whose mode it would otherwise set only after creating it.
   umask(077);
-  // argv[0] is a string whenever argc is above 0.
-  const std::string appname = argc > 0 ? argv[0] : "kavro";
+  // argv[argc] is a null pointer, so argv[0] is one where there is no program name.
+  const std::string appname = argv[0] != nullptr ? argv[0] : "kavro";
   const std::string word = argc < 2 ? "" : argv[1];
   if (word == "--help" || word == "-h") {
     showUsage(std::cout, appname);

@@ -149,7 +149,7 @@ Warning: others may write the directory of kavro.db, and so replace it or plant 
 $ chmod 700 . && kavro lscodes <&-
 $ mkdir -m 700 o && chown 1 o && cd o && kavro lscodes 2>&1 => Warning: others may write the directory of kavro.db, and so replace it or plant its journal: keep the store in a directory of your own
 $ kavro addcode --key=$K --site=example.org --account=alice => Generated code: CODE
-$ kavro addcode --site=x --key='gezd-gnbv gy3t qojq gezd gnbv gy3t qojq====' --account=b=c --site='b b¡€' => Generated code: CODE
+$ kavro addcode --site=x --key='gezd-gnbv gy3t qojq gezd gnbv gy3t qojq====' --account=b=c --site='b b¡€—' => Generated code: CODE
 $ printf '%s\r\nAB\n' gezdgnbvgy3tqojqgezdgnbvgy3tqojq | { kavro addcode --key=- --site=3 --account=a --id=9 word; kavro vercode --key=- --code=1; }
 Generated code: CODE
 Code verified: false
@@ -169,7 +169,7 @@ $ kavro addcode --key=$K --account=a --site="bank$(printf '\t')x"; kavro addcode
 % INSERT INTO records (id, key, site) VALUES (4294967297, 'GEZDGNBVGY3TQOJQ-GEZDGNBVGY3TQOJQ' || char(0) || '77', 'bank' || char(9) || 'Account: bob' || char(9) || 'Generated code: 000000' || char(10) || 'ID: 9' || char(9) || 'Site: other' || char(27, 92, 127, 155, 0, 31, 8234, 8238, 8294, 8297))
 $ kavro lscodes --bogus --key=
 ID: 1	Site: example.org	Account: alice	Generated code: CODE
-ID: 2	Site: b b¡€	Account: b=c	Generated code: CODE
+ID: 2	Site: b b¡€—	Account: b=c	Generated code: CODE
 ID: 3	Site: 3	Account: a	Generated code: CODE
 ID: 4	Site: Example	Account: alice@example.com	Generated code: CODE
 ID: 5	Site: Ex	Account: own	Generated code: CODE
@@ -201,6 +201,7 @@ $ rm other.db && cp -p d/mine.db theirs.db && ln -sf theirs.db kavro.db && { cho
 $ kavro lscodes => ! Error opening database: kavro.db belongs to another user
 $ mkdir -m 777 open && ln -s ../d/mine.db open/link && ln -sf open/link kavro.db && kavro lscodes 2>&1 | head -n 1 => Warning: others may write the directory of kavro.db, and so replace it or plant its journal: keep the store in a directory of your own
 $ ln -sf d/mine.db kavro.db && chmod 777 d && kavro lscodes 2>&1 | head -n 1 => Warning: others may write the directory of kavro.db, and so replace it or plant its journal: keep the store in a directory of your own
+$ mkdir -m 700 n && chown 65534 n && chmod 711 . && k=$(command -v kavro) && cp "$k" . && cd n && setpriv --reuid=65534 --regid=65534 --clear-groups ../kavro lscodes && cd .. && ln -sf n/kavro.db kavro.db && setpriv --reuid=65534 --regid=65534 --clear-groups ./kavro lscodes
 )";
   // Near misses of an id, and numbers that wrap onto record 3: a typo must delete nothing.
   for (const std::string id : {"3abc", "abc", "3.0", "3 ", " ", "+-3", "-", "0x3",
