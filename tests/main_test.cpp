@@ -89,7 +89,7 @@ Usage: --account=a
 Missing account
 Usage: --account=a
 $ kavro addcode => ! Missing key
-$ kavro addcode --key=$K --Site=s -site=s site=s --site s => ! Missing site
+$ kavro addcode --key=0 --Site=s -site=s site=s --site s => ! Missing site
 $ echo AA | kavro addcode --site=s --key=- => ! Missing account
 $ echo 'otpauth://totp/alice?secret=AA' | kavro addcode --key=- => ! Missing site
 $ { kavro --help && kavro --version; } 3>&2 2>/dev/null >&3 && exit 1
