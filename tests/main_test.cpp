@@ -149,7 +149,7 @@ Warning: others may write the directory of kavro.db, and so replace it or plant 
 $ chmod 700 . && kavro lscodes <&-
 $ mkdir -m 700 o && chown 1 o && cd o && kavro lscodes 2>&1 => Warning: others may write the directory of kavro.db, and so replace it or plant its journal: keep the store in a directory of your own
 $ kavro addcode --key=$K --site=example.org --account=alice => Generated code: CODE
-$ kavro addcode --site=x --key='gezd-gnbv gy3t qojq gezd gnbv gy3t qojq====' --account=b=c --site='b b¡€—' => Generated code: CODE
+$ kavro addcode --site=x --key='gezd-gnbv gy3t qojq gezd gnbv gy3t qojq====' --account=b=c --site='b b¡€—₩' => Generated code: CODE
 $ printf '%s\r\nAB\n' gezdgnbvgy3tqojqgezdgnbvgy3tqojq | { kavro addcode --key=- --site=3 --account=a --id=9 word; kavro vercode --key=- --code=1; }
 Generated code: CODE
 Code verified: false
@@ -166,15 +166,15 @@ $ kavro addcode --key=$K --account=a --site="bank$(printf '\t')x"; kavro addcode
 ! Invalid account: byte 0x7F at position 2 is a control character
 ! Invalid site: U+009F at position 1 is a control character
 ! Invalid site: U+202E at position 5 is a control character
-% INSERT INTO records (id, key, site) VALUES (4294967297, 'GEZDGNBVGY3TQOJQ-GEZDGNBVGY3TQOJQ' || char(0) || '77', 'bank' || char(9) || 'Account: bob' || char(9) || 'Generated code: 000000' || char(10) || 'ID: 9' || char(9) || 'Site: other' || char(27, 92, 127, 155, 0, 31, 8234, 8238, 8294, 8297))
+% INSERT INTO records (id, key, site) VALUES (4294967297, 'GEZDGNBVGY3TQOJQ-GEZDGNBVGY3TQOJQ' || char(0) || '77', 'bank' || char(9) || 'Account: bob' || char(9) || 'Generated code: 000000' || char(10) || 'ID: 9' || char(9) || 'Site: other' || char(27, 92, 127, 155, 0, 31, 8234, 8238, 8294, 8297) || 'z')
 $ kavro lscodes --bogus --key=
 ID: 1	Site: example.org	Account: alice	Generated code: CODE
-ID: 2	Site: b b¡€—	Account: b=c	Generated code: CODE
+ID: 2	Site: b b¡€—₩	Account: b=c	Generated code: CODE
 ID: 3	Site: 3	Account: a	Generated code: CODE
 ID: 4	Site: Example	Account: alice@example.com	Generated code: CODE
 ID: 5	Site: Ex	Account: own	Generated code: CODE
 ID: 6	Site: C:\Users	Account: CORP\alice	Generated code: CODE
-ID: 4294967297	Site: bank\x09Account: bob\x09Generated code: 000000\x0aID: 9\x09Site: other\x1b\\x7f\u009b\x00\x1f\u202a\u202e\u2066\u2069	Account: 	Generated code: CODE
+ID: 4294967297	Site: bank\x09Account: bob\x09Generated code: 000000\x0aID: 9\x09Site: other\x1b\\x7f\u009b\x00\x1f\u202a\u202e\u2066\u2069z	Account: 	Generated code: CODE
 $ kavro vercode --code=CODE --key="otpauth://totp/?secret=$K" => Code verified: true
 $ kavro vercode --key=$K --code=$(echo CODE | cut -c 1-5) => Code verified: false
 $ kavro vercode --key=$K --code=$(echo CODE | tr 0-9 1-90) => Code verified: false
