@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <initializer_list>
 #include <iostream>
 #include <iterator>
 #include <optional>
@@ -60,11 +61,11 @@ Invocation scanArguments(int argc, const char* const argv[]) {
   return invocation;
 }
 
-// A command: its word, the options it needs in the order they are checked (unused places null),
-// and what carries it out.
+// A command: its word, the options it needs in the order they are checked, and what carries it
+// out.
 struct Command {
   const char* word;
-  const Option* needs[3];
+  std::initializer_list<const Option*> needs;
   CommandFunction carryOut;
 };
 constexpr Command kCommands[] = {
@@ -142,7 +143,6 @@ bool completeOptions(const Command& command, Invocation& invocation, const std::
   std::vector<const Option*> later;
   bool needsKey = false;
   for (const Option* option : command.needs) {
-    if (option == nullptr) break;
     needsKey = needsKey || option == &kKey;
     if (keyLater && (option == &kSite || option == &kAccount) &&
         (invocation.*option->field).empty()) {

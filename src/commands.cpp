@@ -84,27 +84,19 @@ int listCodes(sqlite3* db, const Invocation& /*invocation*/) {
   const StatementPtr stmt(prepareStatement(db, sql_select), &sqlite3_finalize);
   if (!stmt) return 1;
   int result = SQLITE_OK;
-  std::string key;  // one buffer for every row's key
+  std::string line;  // one buffer for every row's line
   while ((result = sqlite3_step(stmt.get())) == SQLITE_ROW) {
     const sqlite3_int64 id = sqlite3_column_int64(stmt.get(), 0);
     // The key ends at a NUL byte, as when its column was read as a C string: the codes of a store
     // from elsewhere stay those it gave before.
     const std::string_view keyText = columnText(stmt.get(), 1);
-    key.assign(keyText.substr(0, keyText.find('\0')));
-    const std::optional<std::string> code = generateOTP(base32Decode(key), kTimeStep, kCodeDigits);
+    const std::optional<std::string> code =
+        generateOTP(base32Decode(keyText.substr(0, keyText.find('\0'))), kTimeStep, kCodeDigits);
     if (!code) return 1;
-    // The text before the site and that after the account each in one write, as each field is:
-    // a write to the stream costs more than its bytes, and a row takes five and a flush.
-    char head[32] = "ID: ";  // room for "\tSite: " after any 64-bit id
-    char* end = std::copy_n("\tSite: ", 7, std::to_chars(head + 4, head + sizeof head, id).ptr);
-    std::cout.write(head, end - head);
-    writeEscaped(std::cout, columnText(stmt.get(), 2));
-    std::cout.write("\tAccount: ", 10);
-    writeEscaped(std::cout, columnText(stmt.get(), 3));
-    char tail[32] = "\tGenerated code: ";  // room for a code of up to 9 digits and the newline
-    end = std::copy(code->begin(), code->end(), tail + 17);
-    *end++ = '\n';
-    std::cout.write(tail, end - tail).flush();
+    line.clear();
+    appendRecordLine(line, id, columnText(stmt.get(), 2), columnText(stmt.get(), 3), *code);
+    // Flushed a line at a time, so that a failed write shows at once.
+    std::cout.write(line.data(), static_cast<std::streamsize>(line.size())).flush();
   }
   if (result != SQLITE_DONE) {
     reportStoreError("Error retrieving data", db);

@@ -54,8 +54,9 @@ std::optional<std::string> percentDecoded(std::string_view text) {
       decoded.push_back(text[i]);
       continue;
     }
-    const int high = i + 1 < text.size() ? hexValue(text[i + 1]) : -1;
-    const int low = i + 2 < text.size() ? hexValue(text[i + 2]) : -1;
+    const std::string_view hex = text.substr(i + 1, 2);
+    const int high = hex.size() == 2 ? hexValue(hex[0]) : -1;
+    const int low = hex.size() == 2 ? hexValue(hex[1]) : -1;
     if (high < 0 || low < 0) {
       wipe(decoded);
       return std::nullopt;

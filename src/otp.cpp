@@ -1,5 +1,6 @@
 #include "otp.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <iostream>
@@ -28,10 +29,14 @@ void reportCryptoError() {
 
 }  // namespace
 
-std::string base32Decode(const std::string& base32) {
-  // Room for the most bytes the text can give, made once: no copy of the key is left behind in
-  // memory that a larger string moved away from.
-  std::string bytes(base32.size() * 5 / 8, '\0');
+std::string base32Decode(std::string_view base32) {
+  // Sized exactly before the first byte is decoded: no copy of the key is left behind in memory
+  // that a growing string moved away from.
+  const auto characters =
+      static_cast<std::size_t>(std::count_if(base32.begin(), base32.end(), [](char c) {
+        return base32Value(static_cast<unsigned char>(c)) >= 0;
+      }));
+  std::string bytes(characters * 5 / 8, '\0');
   std::size_t length = 0;
   // The low `pendingBits` bits are decoded but not yet emitted; the bits above them were emitted
   // already, and the cast to char leaves them out.
@@ -47,7 +52,6 @@ std::string base32Decode(const std::string& base32) {
       bytes[length++] = static_cast<char>(pending >> pendingBits);
     }
   }
-  bytes.resize(length);
   return bytes;
 }
 

@@ -5,10 +5,11 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 // Decodes a base32 secret as typed. Letters of either case and the digits 2-7 carry value; every
 // other byte is skipped, and a trailing partial byte is dropped. Never fails.
-std::string base32Decode(const std::string& base32);
+std::string base32Decode(std::string_view base32);
 
 // Overwrites the bytes of a secret (a key as typed, or the key bytes decoded from it) and empties
 // it, so that once used it lingers nowhere in memory.

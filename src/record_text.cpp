@@ -57,17 +57,27 @@ std::string controlProblem(const std::string& text) {
   return "";
 }
 
-void writeEscaped(std::ostream& out, std::string_view text) {
-  std::size_t plain = 0;  // where the text not yet written starts
+void appendEscaped(std::string& line, std::string_view text) {
+  std::size_t plain = 0;  // where the text not yet appended starts
   for (std::size_t i = 0; i < text.size(); ++i) {
     // Printable ASCII, most of any field, in one test.
     if (static_cast<unsigned char>(text[i] - 0x20) < 0x5F) continue;
     const std::size_t length = controlLength(text, i);
     if (length == 0) continue;
-    out.write(text.data() + plain, static_cast<std::streamsize>(i - plain));
-    out << controlShown(text, i, length, length == 1 ? "\\x%02x" : "\\u%04x");
+    line.append(text, plain, i - plain) +=
+        controlShown(text, i, length, length == 1 ? "\\x%02x" : "\\u%04x");
     plain = i + length;
     i = plain - 1;
   }
-  out.write(text.data() + plain, static_cast<std::streamsize>(text.size() - plain));
+  line.append(text, plain);
+}
+
+void appendRecordLine(std::string& line, std::int64_t id, std::string_view site,
+                      std::string_view account, const std::string& code) {
+  (line += "ID: ") += std::to_string(id);
+  line += "\tSite: ";
+  appendEscaped(line, site);
+  line += "\tAccount: ";
+  appendEscaped(line, account);
+  ((line += "\tGenerated code: ") += code) += '\n';
 }

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstring>
 #include <iostream>
+#include <memory>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -70,10 +71,10 @@ std::string storeFileProblem(bool create, struct stat& file) {
   constexpr int kFlags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   const int made = create ? open(kFileName, kFlags | O_CREAT | O_EXCL, 0600) : -1;
   const int fd = made >= 0 || (create && errno != EEXIST) ? made : open(kFileName, kFlags);
-  if (fd < 0 && errno == ENOENT && !create) return "";
-  const bool ready = fd >= 0 && fstat(fd, &file) == 0;
+  if (fd < 0) return !create && errno == ENOENT ? "" : std::strerror(errno);
+  const bool ready = fstat(fd, &file) == 0;
   const int error = errno;
-  close(fd);  // -1 where nothing was opened, which changes nothing
+  close(fd);
   if (!ready) return std::strerror(error);
   if (!S_ISREG(file.st_mode)) return "kavro.db is not a regular file";
   if (file.st_uid != geteuid()) return "kavro.db belongs to another user";
@@ -114,21 +115,22 @@ sqlite3* openStore() {
               << std::endl;
   }
 
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(kFileName, &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
-    reportStoreError(kOpenError, db);
-    closeStore(db);
+  sqlite3* opened = nullptr;
+  const int result = sqlite3_open_v2(kFileName, &opened, SQLITE_OPEN_READWRITE, nullptr);
+  // SQLite hands back a connection to close even where it could not open the file.
+  std::unique_ptr<sqlite3, decltype(&closeStore)> db(opened, &closeStore);
+  if (result != SQLITE_OK) {
+    reportStoreError(kOpenError, db.get());
     return nullptr;
   }
   // Every statement of kavro's takes its locks at its start, where SQLite may wait for them.
-  sqlite3_busy_timeout(db, kBusyTimeout);
+  sqlite3_busy_timeout(db.get(), kBusyTimeout);
   // A deleted secret must not linger in the file's free pages; some builds leave this off.
-  if (!execute(db, "PRAGMA secure_delete = ON", kOpenError) ||
-      !execute(db, sql_create_table, "Error creating table")) {
-    closeStore(db);
+  if (!execute(db.get(), "PRAGMA secure_delete = ON", kOpenError) ||
+      !execute(db.get(), sql_create_table, "Error creating table")) {
     return nullptr;
   }
-  return db;
+  return db.release();
 }
 
 sqlite3_stmt* prepareStatement(sqlite3* db, const char* sql) {
