@@ -32,38 +32,10 @@ constexpr Known kKnown[] = {{"secret", &Parameters::secret},
 // ASCII letters only, whatever the locale: every text compared here is ASCII where it matches.
 char lowerCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool equalsIgnoringCase(const std::string& text, const std::string& lower) {
-  return std::equal(text.begin(), text.end(), lower.begin(), lower.end(),
-                    [](char c, char l) { return lowerCase(c) == l; });
-}
-
 // The value of a hex digit of either case, or -1 for any other byte, '\0' included.
 int hexValue(char c) {
   const std::size_t value = std::string_view("0123456789abcdef").find(lowerCase(c));
   return value == std::string_view::npos ? -1 : static_cast<int>(value);
-}
-
-// `text` with each %XX replaced by its byte, or nothing when a "%" is not followed by two hex
-// digits. A "+" stays a "+": turning it into a space belongs to HTML forms, not to URIs. The text
-// may be a secret: it is decoded into room made once, so that wipe reaches every copy.
-std::optional<std::string> percentDecoded(std::string_view text) {
-  std::string decoded;
-  decoded.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '%') {
-      decoded.push_back(text[i]);
-      continue;
-    }
-    const int high = i + 1 < text.size() ? hexValue(text[i + 1]) : -1;
-    const int low = i + 2 < text.size() ? hexValue(text[i + 2]) : -1;
-    if (high < 0 || low < 0) {
-      wipe(decoded);
-      return std::nullopt;
-    }
-    decoded.push_back(static_cast<char>(high * 16 + low));
-    i += 2;
-  }
-  return decoded;
 }
 
 // Whether `text` holds `lower` anywhere, without regard to case.
@@ -144,6 +116,45 @@ std::string codesProblem(std::string_view query, Parameters& parameters) {
 
 }  // namespace
 
+bool equalsIgnoringCase(std::string_view text, std::string_view lower) {
+  return std::equal(text.begin(), text.end(), lower.begin(), lower.end(),
+                    [](char c, char l) { return lowerCase(c) == l; });
+}
+
+std::optional<std::string> percentDecoded(std::string_view text) {
+  std::string decoded;
+  decoded.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      decoded.push_back(text[i]);
+      continue;
+    }
+    const int high = i + 1 < text.size() ? hexValue(text[i + 1]) : -1;
+    const int low = i + 2 < text.size() ? hexValue(text[i + 2]) : -1;
+    if (high < 0 || low < 0) {
+      wipe(decoded);
+      return std::nullopt;
+    }
+    decoded.push_back(static_cast<char>(high * 16 + low));
+    i += 2;
+  }
+  return decoded;
+}
+
+void splitLabel(const std::string& issuer, const std::string& label, std::string& site,
+                std::string& account) {
+  const std::size_t colon = label.find(':');
+  std::size_t accountStart = colon == std::string::npos ? 0 : colon + 1;
+  // The first colon is the wrong one where the issuer has a colon of its own ("My:Site:alice").
+  if (!issuer.empty() && label.size() > issuer.size() && label[issuer.size()] == ':' &&
+      label.compare(0, issuer.size(), issuer) == 0) {
+    accountStart = issuer.size() + 1;
+  }
+  site = !issuer.empty() ? issuer : label.substr(0, colon == std::string::npos ? 0 : colon);
+  account = label.substr(accountStart);
+  account.erase(0, std::min(account.find_first_not_of(' '), account.size()));
+}
+
 bool isKeyUri(const std::string& key) { return equalsIgnoringCase(key.substr(0, 8), "otpauth:"); }
 
 std::string parseKeyUri(const std::string& text, KeyUri& uri) {
@@ -177,15 +188,9 @@ std::string parseKeyUri(const std::string& text, KeyUri& uri) {
   const std::optional<std::string> label =
       percentDecoded(text.substr(labelStart, query - labelStart));
   if (!label) return "'%' not followed by two hex digits in the label";
-  const std::string issuer = parameters.issuer.value_or("");
-  const std::size_t colon = label->find(':');
   KeyUri read;
   read.secret.swap(*parameters.secret);
-  // The label's prefix stands in for the issuer parameter only where that is absent, as the
-  // format has it; an empty one names nothing.
-  read.site = !issuer.empty() ? issuer : label->substr(0, colon == std::string::npos ? 0 : colon);
-  read.account = label->substr(colon == std::string::npos ? 0 : colon + 1);
-  read.account.erase(0, std::min(read.account.find_first_not_of(' '), read.account.size()));
+  splitLabel(parameters.issuer.value_or(""), *label, read.site, read.account);
   uri = std::move(read);
   return "";
 }
