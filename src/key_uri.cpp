@@ -146,10 +146,7 @@ void splitLabel(const std::string& issuer, const std::string& label, std::string
   const std::size_t colon = label.find(':');
   std::size_t accountStart = colon == std::string::npos ? 0 : colon + 1;
   // The first colon is the wrong one where the issuer has a colon of its own ("My:Site:alice").
-  if (!issuer.empty() && label.size() > issuer.size() && label[issuer.size()] == ':' &&
-      label.compare(0, issuer.size(), issuer) == 0) {
-    accountStart = issuer.size() + 1;
-  }
+  if (label.compare(0, issuer.size() + 1, issuer + ':') == 0) accountStart = issuer.size() + 1;
   site = !issuer.empty() ? issuer : label.substr(0, colon == std::string::npos ? 0 : colon);
   account = label.substr(accountStart);
   account.erase(0, std::min(account.find_first_not_of(' '), account.size()));

@@ -106,11 +106,11 @@ std::string enumName(std::int32_t value, std::initializer_list<const char*> name
 std::string codesProblem(const AccountFields& fields) {
   if (fields.type != 2)
     return enumName(fields.type, {"type unspecified", "HOTP"}, "type") + ", not TOTP";
-  if (fields.algorithm > 1 || fields.algorithm < 0) {
+  if (fields.algorithm != 0 && fields.algorithm != 1) {
     return enumName(fields.algorithm, {"", "", "SHA256", "SHA512", "MD5"}, "algorithm") +
            ", not SHA1";
   }
-  if (fields.digits > 1 || fields.digits < 0) {
+  if (fields.digits != 0 && fields.digits != 1) {
     return enumName(fields.digits, {"", "", "8 digits"}, "digit count") + ", not 6";
   }
   return fields.secret.empty() ? "empty secret" : "";

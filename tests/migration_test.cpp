@@ -16,8 +16,8 @@ constexpr char kTwo[] =
     "CjYKCkhlbGxvId6tvu8SGUV4YW1wbGU6YWxpY2VAZXhhbXBsZS5jb20aB0V4YW1wbGUgASgBMAIKHwoUMTIzNDU2Nzg5"
     "MDEyMzQ1Njc4OTASA2JvYjACOAUQARgCIAEo";
 constexpr char kExport[] =
-    "otpauth-migration://offline?data=CioKCkhlbGxvId6tvu8SDU15OlNpdGU6YWxpY2UaB015OlNpdGUgASgBMAIQ"
-    "ARgDIAIo%2Bf%2F%2F%2F%2F%2F%2F%2F%2F%2F%2FAQ%3D%3D";
+    "otpauth-migration://offline?data=CioKCkhlbGxvId6tvu8SDU15OlNpdGU6YWxpY2UaB015OlNpdGUgASgBMAIK"
+    "DwoCAP8SA2JvYiABKAEwAhABGAMo%2Bf%2F%2F%2F%2F%2F%2F%2F%2F%2F%2FAQ%3D%3D";
 const std::string kPrefix = "otpauth-migration://offline?data=";
 
 // A batch as one line: its place in the export, then each account's base32 secret, site and
@@ -64,7 +64,8 @@ TEST(Migration, ReadsWhatTheAppExports) {
   } rows[] = {
       {"escaped", kPrefix + kTwo + "%2BdK0%2F%2F%2F%2F%2F%2F%2F%2FAQ%3D%3D", two},
       {"+ and / unescaped", kPrefix + kTwo + "+dK0////////AQ%3D%3D", two},
-      {"issuer with a colon", kExport, "2/3 | JBSWY3DPEHPK3PXP My:Site alice"},
+      {"issuer with a colon, no issuer", kExport,
+       "0/3 | JBSWY3DPEHPK3PXP My:Site alice | AD7Q  bob"},
   };
   for (const auto& row : rows) {
     MigrationBatch batch;
@@ -128,7 +129,7 @@ TEST(Migration, ReadsBackWhatItExportsAsTheAppWould) {
       {base32Decode("JBSWY3DPEHPK3PXP"), "My:Site", "alice"},
       {std::string("\0\xff", 2), "", "bob"},
       {"12345", "Example", ""}};
-  EXPECT_EQ(migrationUri({accounts[0]}, 3, 2, -7), kExport);
+  EXPECT_EQ(migrationUri({accounts[0], accounts[1]}, 3, 0, -7), kExport);
   MigrationBatch batch;
   EXPECT_EQ(parseMigrationUri(migrationUri(accounts, 5, 4, 1), batch), "");
   EXPECT_EQ(shown(batch), "4/5 | JBSWY3DPEHPK3PXP My:Site alice | AD7Q  bob | GEZDGNBV Example ");
