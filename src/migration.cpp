@@ -116,18 +116,28 @@ std::string codesProblem(const AccountFields& fields) {
   return fields.secret.empty() ? "empty secret" : "";
 }
 
+// Why an account's site or account is refused, or empty.
+std::string namesProblem(const MigrationAccount& account) {
+  const std::string site = controlProblem(account.site);
+  if (!site.empty()) return "invalid site: " + site;
+  const std::string name = controlProblem(account.account);
+  return name.empty() ? "" : "invalid account: " + name;
+}
+
 // Decodes standard base64 with its "=" padding into `bytes`, made once at its size; returns why it
 // cannot, or empty. libcrypto's decoder takes "=" anywhere and white space at the ends, so the
 // text is checked first.
 std::string base64Decoded(const std::string& base64, std::string& bytes) {
+  constexpr std::string_view kAlphabet =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
   const std::size_t end = base64.find_last_not_of('=') + 1;  // 0 for none: npos + 1 wraps
   if (base64.size() % 4 != 0 || base64.size() - end > 2 ||
-      base64.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/") <
-          end) {
+      base64.find_first_not_of(kAlphabet) < end) {
     return "data is not base64";
   }
   bytes.assign(base64.size() / 4 * 3, '\0');
-  // At most kMaxKeyLength bytes, so the size fits an int.
+  // At most kMaxKeyLength bytes, so the size fits an int. The text is checked already; should
+  // libcrypto still refuse it, nothing it half wrote is read.
   if (!bytes.empty() &&
       EVP_DecodeBlock(reinterpret_cast<unsigned char*>(bytes.data()),
                       reinterpret_cast<const unsigned char*>(base64.data()),
@@ -153,14 +163,7 @@ std::string readBatch(std::string_view payload, MigrationBatch& batch) {
     splitLabel(std::string(fields[i].issuer), std::string(fields[i].name), account.site,
                account.account);
     std::string accountProblem = codesProblem(fields[i]);
-    if (accountProblem.empty()) {
-      const std::string site = controlProblem(account.site);
-      const std::string name = controlProblem(account.account);
-      if (!site.empty())
-        accountProblem = "invalid site: " + site;
-      else if (!name.empty())
-        accountProblem = "invalid account: " + name;
-    }
+    if (accountProblem.empty()) accountProblem = namesProblem(account);
     if (!accountProblem.empty()) {
       std::ostringstream out;
       out << "account " << i + 1 << " (Site: ";
@@ -233,17 +236,19 @@ std::string migrationUri(const std::vector<MigrationAccount>& accounts, std::int
                          std::int32_t batchIndex, std::int32_t batchId) {
   if (accounts.size() > kMaxMigrationAccounts) return "";
   // Every buffer that holds a secret is made once, big enough, so that none is left behind in
-  // memory that a growing one moved away from. A field's number, type and length take at most 6
-  // bytes, a varint 10.
+  // memory that a growing one moved away from.
+  constexpr std::size_t kTextRoom = 6;     // a text field's number, type and length
+  constexpr std::size_t kNumberRoom = 11;  // a varint field's number, type and value
   std::size_t accountRoom = 0;
   for (const MigrationAccount& account : accounts) {
-    accountRoom = std::max(accountRoom, account.secret.size() + 2 * account.site.size() +
-                                            account.account.size() + 1 + 3 * 6 + 3 * 2);
+    accountRoom =
+        std::max(accountRoom, account.secret.size() + 2 * account.site.size() + 1 +
+                                  account.account.size() + 3 * kTextRoom + 3 * kNumberRoom);
   }
   std::string message;
   message.reserve(accountRoom);
   std::string payload;
-  payload.reserve(accounts.size() * (accountRoom + 6) + 2 + 3 * 11);
+  payload.reserve(accounts.size() * (kTextRoom + accountRoom) + 4 * kNumberRoom);
   for (const MigrationAccount& account : accounts) {
     writeText(message, 1, account.secret);
     writeText(message, 2,

@@ -25,6 +25,10 @@ std::string readVarint(std::string_view& rest, std::uint64_t& value) {
   }
 }
 
+std::uint64_t tag(std::uint32_t number, int type) {
+  return std::uint64_t{number} << 3 | static_cast<unsigned int>(type);
+}
+
 void writeVarint(std::string& out, std::uint64_t value) {
   for (; value >= 0x80; value >>= 7) out.push_back(static_cast<char>((value & 0x7FU) | 0x80U));
   out.push_back(static_cast<char>(value));
@@ -71,12 +75,12 @@ std::string readField(std::string_view& message, WireField& field) {
 }
 
 void writeVarintField(std::string& out, std::uint32_t number, std::uint64_t value) {
-  writeVarint(out, std::uint64_t{number} << 3 | kWireVarint);
+  writeVarint(out, tag(number, kWireVarint));
   writeVarint(out, value);
 }
 
 void writeBytesField(std::string& out, std::uint32_t number, std::string_view bytes) {
-  writeVarint(out, std::uint64_t{number} << 3 | kWireBytes);
+  writeVarint(out, tag(number, kWireBytes));
   writeVarint(out, bytes.size());
   out.append(bytes);
 }

@@ -16,7 +16,7 @@ std::string fields(std::string_view message) {
   std::string shown;
   while (!message.empty()) {
     WireField field;
-    const std::string problem = readField(message, field);
+    std::string problem = readField(message, field);
     if (!problem.empty()) return problem;
     shown += std::to_string(field.number) + ":" + std::to_string(field.type) + "=" +
              (field.type == kWireVarint ? std::to_string(field.value) : std::string(field.bytes)) +
@@ -46,10 +46,10 @@ TEST(WireFormat, ReadsEachWireTypeAndPassesOverWhatItDoesNotKnow) {
 TEST(WireFormat, ReadsBackWhatItWrites) {
   std::string out;
   writeVarintField(out, 5, static_cast<std::uint64_t>(std::int64_t{-7}));
-  writeBytesField(out, 536870911, std::string(300, 'x'));
+  writeBytesField(out, 536870911, std::string(128, 'x'));
   writeVarintField(out, 1, 0);
   EXPECT_EQ(fields(out),
-            "5:0=18446744073709551609 536870911:2=" + std::string(300, 'x') + " 1:0=0 ");
+            "5:0=18446744073709551609 536870911:2=" + std::string(128, 'x') + " 1:0=0 ");
 }
 
 TEST(WireFormat, RefusesNearMissesLeavingTheMessageAsItWas) {
