@@ -15,6 +15,7 @@
 #include "invocation.h"
 #include "key_input.h"
 #include "key_uri.h"
+#include "migration.h"
 #include "otp.h"
 #include "record_text.h"
 #include "store.h"
@@ -31,18 +32,33 @@ constexpr Option kCode{"code", &Invocation::code};
 constexpr Option kKey{"key", &Invocation::key};
 constexpr Option kSite{"site", &Invocation::site};
 constexpr Option kId{"id", &Invocation::id};
-constexpr const Option* kOptions[] = {&kAccount, &kCode, &kKey, &kSite, &kId};
+constexpr Option kFormat{"format", &Invocation::format};
+constexpr const Option* kOptions[] = {&kAccount, &kCode, &kKey, &kSite, &kId, &kFormat};
 
 void showUsage(std::ostream& out, const std::string& appname) {
   out << "Usage: " << appname << "\n"
       << "\taddcode --key=<secret key> --site=<site name> --account=<account name>\n"
       << "\tdelcode --id=<id>\n"
       << "\tlscodes\n"
-      << "\tvercode --code=<code> --key=<secret key>" << std::endl;
+      << "\tvercode --code=<code> --key=<secret key>\n"
+      << "\texportcodes [--id=<id>] [--format=uri|migration]" << std::endl;
+}
+
+// What --help tells beyond the usage text.
+void showHelp(const std::string& appname) {
+  showUsage(std::cout, appname);
+  std::cout << "--key=- reads the key from standard input, without echo on a terminal.\n"
+               "A key may be base32 text, an otpauth:// URI or a phone app's export"
+               " (otpauth-migration://).\n"
+               "--format=uri writes otpauth:// URIs (the default), --format=migration phone app"
+               " exports of ten accounts a line.\n"
+               "See kavro(1)."
+            << std::endl;
 }
 
 // argv[1] is the command word; it is scanned as a possible option like every later argument.
-Invocation scanArguments(int argc, const char* const argv[]) {
+// `given` gets each option that appears, with a value or without.
+Invocation scanArguments(int argc, const char* const argv[], std::vector<const Option*>& given) {
   Invocation invocation;
   invocation.mode = argv[1];
   for (int i = 1; i < argc; ++i) {
@@ -55,24 +71,28 @@ Invocation scanArguments(int argc, const char* const argv[]) {
     // taking "--key" itself for the secret would store a wrong one.
     const std::string val = equalsPos == std::string::npos ? "" : argument.substr(equalsPos + 1);
     for (const Option* option : kOptions) {
-      if (var == option->name) invocation.*option->field = val;
+      if (var != option->name) continue;
+      invocation.*option->field = val;
+      given.push_back(option);
     }
   }
   return invocation;
 }
 
-// A command: its word, the options it needs in the order they are checked, and what carries it
-// out.
+// A command: its word, the options it needs in the order they are checked, those it may take,
+// checked when given, and what carries it out.
 struct Command {
   const char* word;
   std::initializer_list<const Option*> needs;
+  std::initializer_list<const Option*> mayTake;
   CommandFunction carryOut;
 };
 constexpr Command kCommands[] = {
-    {"addcode", {&kKey, &kSite, &kAccount}, addCode},
-    {"delcode", {&kId}, deleteCode},
-    {"lscodes", {}, listCodes},
-    {"vercode", {&kKey, &kCode}, verifyCode},
+    {"addcode", {&kKey, &kSite, &kAccount}, {}, addCode},
+    {"delcode", {&kId}, {}, deleteCode},
+    {"lscodes", {}, {}, listCodes},
+    {"vercode", {&kKey, &kCode}, {}, verifyCode},
+    {"exportcodes", {}, {&kId, &kFormat}, exportCodes},
 };
 
 const Command* findCommand(const std::string& word) {
@@ -92,10 +112,24 @@ bool valid(const std::string& name, const std::string& problem) {
   return problem.empty();
 }
 
+// Takes a phone app's export apart into the accounts it names, for a command that adds them.
+// Returns false after the message of the problem.
+bool completeExport(Invocation& invocation, bool takesExport) {
+  if (!takesExport)
+    return valid(kKey.name, "a phone app's export holds accounts to add, not a key");
+  if (!invocation.site.empty() || !invocation.account.empty()) {
+    return valid(kKey.name,
+                 "an export names its own sites and accounts: give no --site or --account");
+  }
+  const bool parsed = valid(kKey.name, parseMigrationUri(invocation.key, invocation.exported));
+  wipe(invocation.key);
+  return parsed;
+}
+
 // Makes the key base32 text: reads it from standard input when it is "-", and takes an otpauth
-// URI apart, its site and account standing in for those not given. Returns false after the
-// message of the problem.
-bool completeKey(Invocation& invocation, const std::string& appname) {
+// URI apart, its site and account standing in for those not given, or a phone app's export,
+// where `takesExport`, into its accounts. Returns false after the message of the problem.
+bool completeKey(Invocation& invocation, bool takesExport, const std::string& appname) {
   // A store that is there is checked before anyone types a secret for a run bound to fail; a new
   // one is made only once the run goes ahead.
   if (invocation.key == "-") {
@@ -108,6 +142,7 @@ bool completeKey(Invocation& invocation, const std::string& appname) {
     reportMissing(kKey.name, appname);
     return false;
   }
+  if (isMigrationUri(invocation.key)) return completeExport(invocation, takesExport);
   if (!isKeyUri(invocation.key)) return valid(kKey.name, base32KeyProblem(invocation.key));
   KeyUri uri;
   if (!valid(kKey.name, parseKeyUri(invocation.key, uri))) return false;
@@ -118,10 +153,16 @@ bool completeKey(Invocation& invocation, const std::string& appname) {
   return true;
 }
 
-// Checks one option the command needs: it has a value, an id is one, and a site or an account
-// holds no control character, as text for one line of lscodes. Returns false after the message.
+// Checks one option the command needs or was given: it has a value, an id is one, a format is
+// one of exportcodes', and a site or an account holds no control character, as text for one line
+// of lscodes. Returns false after the message.
 bool checkOption(const Option* option, const Invocation& invocation, const std::string& appname) {
   const std::string& value = invocation.*option->field;
+  if (option == &kFormat && value != "uri" && value != "migration") {
+    std::cerr << "Invalid format: " << value << std::endl;
+    showUsage(std::cerr, appname);
+    return false;
+  }
   if (value.empty()) {
     reportMissing(option->name, appname);
     return false;
@@ -138,8 +179,16 @@ bool checkOption(const Option* option, const Invocation& invocation, const std::
 // anyway; a site or an account that a URI may give is looked for once the key is known. Returns
 // false after the message of the first problem, followed by the usage text where an option is
 // missing.
-bool completeOptions(const Command& command, Invocation& invocation, const std::string& appname) {
-  const bool keyLater = invocation.key == "-" || isKeyUri(invocation.key);
+bool completeOptions(const Command& command, Invocation& invocation,
+                     const std::vector<const Option*>& given, const std::string& appname) {
+  for (const Option* option : command.mayTake) {
+    if (std::find(given.begin(), given.end(), option) != given.end() &&
+        !checkOption(option, invocation, appname)) {
+      return false;
+    }
+  }
+  const bool keyLater =
+      invocation.key == "-" || isKeyUri(invocation.key) || isMigrationUri(invocation.key);
   std::vector<const Option*> later;
   bool needsKey = false;
   for (const Option* option : command.needs) {
@@ -151,7 +200,9 @@ bool completeOptions(const Command& command, Invocation& invocation, const std::
       return false;
     }
   }
-  if (needsKey && !completeKey(invocation, appname)) return false;
+  if (needsKey && !completeKey(invocation, command.carryOut == addCode, appname)) return false;
+  // An export's sites and accounts were checked with it.
+  if (!invocation.exported.accounts.empty()) return true;
   return std::all_of(later.begin(), later.end(), [&](const Option* option) {
     return checkOption(option, invocation, appname);
   });
@@ -175,7 +226,7 @@ int runCommandLine(int argc, const char* const argv[]) {
   const std::string appname = argv[0] != nullptr ? argv[0] : "kavro";
   const std::string word = argc < 2 ? "" : argv[1];
   if (word == "--help" || word == "-h") {
-    showUsage(std::cout, appname);
+    showHelp(appname);
     return outputWritten() ? 0 : 1;
   }
   if (word == "--version") {
@@ -187,10 +238,12 @@ int runCommandLine(int argc, const char* const argv[]) {
     showUsage(std::cerr, appname);
     return 1;
   }
-  Invocation invocation = scanArguments(argc, argv);
-  const int status = completeOptions(*command, invocation, appname)
+  std::vector<const Option*> given;
+  Invocation invocation = scanArguments(argc, argv, given);
+  const int status = completeOptions(*command, invocation, given, appname)
                          ? runCommand(invocation, command->carryOut)
                          : 1;
   wipe(invocation.key);
+  for (MigrationAccount& account : invocation.exported.accounts) wipe(account.secret);
   return status == 0 && outputWritten() ? 0 : 1;
 }

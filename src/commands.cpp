@@ -4,10 +4,17 @@
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <iostream>
 #include <memory>
 #include <string_view>
+#include <utility>
+#include <vector>
 
+#include <openssl/rand.h>
+
+#include "key_uri.h"
+#include "migration.h"
 #include "otp.h"
 #include "record_text.h"
 #include "store.h"
@@ -31,6 +38,30 @@ std::string_view columnText(sqlite3_stmt* stmt, int column) {
                          : std::string_view();
 }
 
+// Writes `line` and a newline, and wipes it.
+void writeSecretLine(std::string& line) {
+  (std::cout << line << '\n').flush();
+  wipe(line);
+}
+
+// Writes the accounts as phone app exports, kMaxMigrationAccounts a line, the lines one export.
+void writeMigrationUris(const std::deque<MigrationAccount>& accounts) {
+  std::int32_t batchId = 0;
+  (void)RAND_bytes(reinterpret_cast<unsigned char*>(&batchId), sizeof batchId);
+  const auto lines = static_cast<std::int32_t>((accounts.size() + kMaxMigrationAccounts - 1) /
+                                               kMaxMigrationAccounts);
+  for (std::int32_t i = 0; i < lines; ++i) {
+    const auto first = accounts.begin() + static_cast<std::ptrdiff_t>(i * kMaxMigrationAccounts);
+    std::vector<MigrationAccount> part(
+        first,
+        first + static_cast<std::ptrdiff_t>(std::min<std::size_t>(
+                    kMaxMigrationAccounts, static_cast<std::size_t>(accounts.end() - first))));
+    std::string line = migrationUri(part, lines, i, batchId);
+    writeSecretLine(line);
+    for (MigrationAccount& account : part) wipe(account.secret);
+  }
+}
+
 }  // namespace
 
 std::optional<std::int64_t> parseId(const std::string& text) {
@@ -44,7 +75,50 @@ std::optional<std::int64_t> parseId(const std::string& text) {
   return id;
 }
 
+// Stores every account of a phone app's export, all or none, and prints each as lscodes would.
+int addExported(sqlite3* db, const MigrationBatch& exported) {
+  // The codes are computed first, so that a run that cannot compute them stores nothing.
+  std::vector<std::string> codes;
+  for (const MigrationAccount& account : exported.accounts) {
+    std::optional<std::string> code = generateOTP(account.secret, kTimeStep, kCodeDigits);
+    if (!code) return 1;
+    codes.push_back(std::move(*code));
+  }
+  const StatementPtr stmt(prepareStatement(db, sql_insert), &sqlite3_finalize);
+  // A transaction left open is rolled back as the run closes the store.
+  if (!stmt || !execute(db, sql_begin, "Error inserting data")) return 1;
+  std::vector<sqlite3_int64> ids;
+  for (const MigrationAccount& account : exported.accounts) {
+    std::string key = base32Encode(account.secret);
+    sqlite3_bind_text(stmt.get(), 1, key.c_str(), -1, SQLITE_STATIC);
+    sqlite3_bind_text(stmt.get(), 2, account.site.c_str(), -1, SQLITE_STATIC);
+    sqlite3_bind_text(stmt.get(), 3, account.account.c_str(), -1, SQLITE_STATIC);
+    const bool inserted = sqlite3_step(stmt.get()) == SQLITE_DONE;
+    sqlite3_reset(stmt.get());
+    wipe(key);
+    if (!inserted) {
+      reportStoreError("Error inserting data", db);
+      return 1;
+    }
+    ids.push_back(sqlite3_last_insert_rowid(db));
+  }
+  if (!execute(db, sql_commit, "Error inserting data")) return 1;
+  std::string line;
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    line.clear();
+    appendRecordLine(line, ids[i], exported.accounts[i].site, exported.accounts[i].account,
+                     codes[i]);
+    std::cout.write(line.data(), static_cast<std::streamsize>(line.size())).flush();
+  }
+  if (exported.batchSize > 1) {
+    std::cerr << "Warning: this is part " << exported.batchIndex + 1 << " of " << exported.batchSize
+              << " of the export: add the other parts as well" << std::endl;
+  }
+  return 0;
+}
+
 int addCode(sqlite3* db, const Invocation& invocation) {
+  if (!invocation.exported.accounts.empty()) return addExported(db, invocation.exported);
   // The code is computed first, so that a run that cannot compute it stores nothing.
   std::string secret = base32Decode(invocation.key);
   const std::optional<std::string> code = generateOTP(secret, kTimeStep, kCodeDigits);
@@ -103,6 +177,50 @@ int listCodes(sqlite3* db, const Invocation& /*invocation*/) {
     return 1;
   }
   return 0;
+}
+
+int exportCodes(sqlite3* db, const Invocation& invocation) {
+  const bool one = !invocation.id.empty();
+  const StatementPtr stmt(prepareStatement(db, one ? sql_select_one : sql_select),
+                          &sqlite3_finalize);
+  if (!stmt) return 1;
+  if (one) sqlite3_bind_int64(stmt.get(), 1, *parseId(invocation.id));  // checked before the run
+  const bool uri = invocation.format != "migration";
+  int status = 0;
+  bool found = false;
+  // For the phone app's export, written at the end; a deque never moves an account, so that wipe
+  // reaches every copy of a secret.
+  std::deque<MigrationAccount> accounts;
+  int result = SQLITE_OK;
+  while ((result = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+    found = true;
+    const sqlite3_int64 id = sqlite3_column_int64(stmt.get(), 0);
+    const std::string_view keyText = columnText(stmt.get(), 1);
+    MigrationAccount account{base32Decode(keyText.substr(0, keyText.find('\0'))),
+                             std::string(columnText(stmt.get(), 2)),
+                             std::string(columnText(stmt.get(), 3))};
+    if (account.secret.empty()) {
+      std::cerr << "Cannot export ID " << id << ": its key holds not one whole byte" << std::endl;
+      status = 1;
+    } else if (uri) {
+      std::string line = keyUriOf(account.secret, account.site, account.account);
+      writeSecretLine(line);
+      wipe(account.secret);
+    } else {
+      accounts.push_back(std::move(account));
+    }
+  }
+  if (result != SQLITE_DONE) {
+    reportStoreError("Error retrieving data", db);
+    status = 1;
+  } else if (one && !found) {
+    std::cerr << "No record with ID " << invocation.id << std::endl;
+    status = 1;
+  } else if (!accounts.empty()) {
+    writeMigrationUris(accounts);
+  }
+  for (MigrationAccount& account : accounts) wipe(account.secret);
+  return status;
 }
 
 int verifyCode(sqlite3* /*db*/, const Invocation& invocation) {

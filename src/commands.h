@@ -1,4 +1,4 @@
-// The four commands, each carried out against the open store, and the run that opens it for one.
+// The five commands, each carried out against the open store, and the run that opens it for one.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +18,10 @@ int addCode(sqlite3* db, const Invocation& invocation);
 int deleteCode(sqlite3* db, const Invocation& invocation);
 // Prints every record with its current code, one line each.
 int listCodes(sqlite3* db, const Invocation& invocation);
+// Writes every record, or the one of the id that parseId must have taken, as otpauth URIs or, with
+// the format "migration", as a phone app's export; a record whose key holds no byte is named on
+// standard error and makes the status 1.
+int exportCodes(sqlite3* db, const Invocation& invocation);
 // Prints whether the code is the key's current one.
 int verifyCode(sqlite3* db, const Invocation& invocation);
 

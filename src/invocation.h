@@ -3,6 +3,8 @@
 
 #include <string>
 
+#include "migration.h"
+
 // Each text is empty when its option was not given.
 struct Invocation {
   std::string mode;  // the command word
@@ -11,4 +13,8 @@ struct Invocation {
   std::string account;
   std::string id;
   std::string code;
+  std::string format;  // how exportcodes writes the records
+  // A phone app's export given as the key, once read: its accounts, checked. The key is then
+  // empty.
+  MigrationBatch exported;
 };

@@ -32,39 +32,14 @@ constexpr Known kKnown[] = {{"secret", &Parameters::secret},
 // ASCII letters only, whatever the locale: every text compared here is ASCII where it matches.
 char lowerCase(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
-bool equalsIgnoringCase(const std::string& text, const std::string& lower) {
-  return std::equal(text.begin(), text.end(), lower.begin(), lower.end(),
-                    [](char c, char l) { return lowerCase(c) == l; });
-}
-
-// The value of a hex digit of either case, or -1 for any other byte, '\0' included.
-int hexValue(char c) {
-  const std::size_t value = std::string_view("0123456789abcdef").find(lowerCase(c));
-  return value == std::string_view::npos ? -1 : static_cast<int>(value);
-}
-
-// `text` with each %XX replaced by its byte, or nothing when a "%" is not followed by two hex
-// digits. A "+" stays a "+": turning it into a space belongs to HTML forms, not to URIs. The text
-// may be a secret: it is decoded into room made once, so that wipe reaches every copy.
-std::optional<std::string> percentDecoded(std::string_view text) {
-  std::string decoded;
-  decoded.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '%') {
-      decoded.push_back(text[i]);
-      continue;
-    }
-    const std::string_view hex = text.substr(i + 1, 2);
-    const int high = hex.size() == 2 ? hexValue(hex[0]) : -1;
-    const int low = hex.size() == 2 ? hexValue(hex[1]) : -1;
-    if (high < 0 || low < 0) {
-      wipe(decoded);
-      return std::nullopt;
-    }
-    decoded.push_back(static_cast<char>(high * 16 + low));
-    i += 2;
-  }
-  return decoded;
+// The byte that two hex digits of either case stand for, or nothing.
+std::optional<char> hexByte(std::string_view digits) {
+  constexpr std::string_view kDigits = "0123456789abcdef";
+  if (digits.size() != 2) return std::nullopt;
+  const std::size_t high = kDigits.find(lowerCase(digits[0]));
+  const std::size_t low = kDigits.find(lowerCase(digits[1]));
+  if (high == std::string_view::npos || low == std::string_view::npos) return std::nullopt;
+  return static_cast<char>(high * 16 + low);
 }
 
 // Whether `text` holds `lower` anywhere, without regard to case.
@@ -113,9 +88,10 @@ std::string readParameter(std::string_view pair, std::string& value, Parameters&
 // of a URI copied from a web page, is refused. Every value decoded but not kept is wiped.
 std::string readParameters(std::string_view query, Parameters& parameters) {
   if (query.find("&amp;") != std::string_view::npos) return "'&amp;' in the parameters: write it &";
-  for (std::size_t start = 0; start < query.size();) {
-    const std::string_view pair = query.substr(start, query.find('&', start) - start);
-    start += pair.size() + 1;
+  std::size_t end = 0;  // of the pair read last
+  for (std::size_t start = 0; end != std::string_view::npos; start = end + 1) {
+    end = query.find('&', start);
+    const std::string_view pair = query.substr(start, end - start);
     // The value is what follows the first "=", and empty without one.
     std::optional<std::string> value =
         percentDecoded(pair.substr(std::min(pair.find('='), pair.size() - 1) + 1));
@@ -144,6 +120,41 @@ std::string codesProblem(std::string_view query, Parameters& parameters) {
 }
 
 }  // namespace
+
+bool equalsIgnoringCase(std::string_view text, std::string_view lower) {
+  return std::equal(text.begin(), text.end(), lower.begin(), lower.end(),
+                    [](char c, char l) { return lowerCase(c) == l; });
+}
+
+std::optional<std::string> percentDecoded(std::string_view text) {
+  std::string decoded;
+  decoded.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') {
+      decoded.push_back(text[i]);
+      continue;
+    }
+    const std::optional<char> byte = hexByte(text.substr(i + 1, 2));
+    if (!byte) {
+      wipe(decoded);
+      return std::nullopt;
+    }
+    decoded.push_back(*byte);
+    i += 2;
+  }
+  return decoded;
+}
+
+void splitLabel(const std::string& issuer, const std::string& label, std::string& site,
+                std::string& account) {
+  const std::size_t colon = label.find(':');
+  std::size_t accountStart = colon == std::string::npos ? 0 : colon + 1;
+  // The first colon is the wrong one where the issuer has a colon of its own ("My:Site:alice").
+  if (label.compare(0, issuer.size() + 1, issuer + ':') == 0) accountStart = issuer.size() + 1;
+  site = !issuer.empty() ? issuer : label.substr(0, colon == std::string::npos ? 0 : colon);
+  account = label.substr(accountStart);
+  account.erase(0, std::min(account.find_first_not_of(' '), account.size()));
+}
 
 bool isKeyUri(const std::string& key) { return equalsIgnoringCase(key.substr(0, 8), "otpauth:"); }
 
@@ -178,15 +189,36 @@ std::string parseKeyUri(const std::string& text, KeyUri& uri) {
   const std::optional<std::string> label =
       percentDecoded(text.substr(labelStart, query - labelStart));
   if (!label) return "'%' not followed by two hex digits in the label";
-  const std::string issuer = parameters.issuer.value_or("");
-  const std::size_t colon = label->find(':');
   KeyUri read;
   read.secret.swap(*parameters.secret);
-  // The label's prefix stands in for the issuer parameter only where that is absent, as the
-  // format has it; an empty one names nothing.
-  read.site = !issuer.empty() ? issuer : label->substr(0, colon == std::string::npos ? 0 : colon);
-  read.account = label->substr(colon == std::string::npos ? 0 : colon + 1);
-  read.account.erase(0, std::min(read.account.find_first_not_of(' '), read.account.size()));
+  splitLabel(parameters.issuer.value_or(""), *label, read.site, read.account);
   uri = std::move(read);
   return "";
+}
+
+std::string keyUriOf(const std::string& secret, const std::string& site,
+                     const std::string& account) {
+  // Every byte but the unreserved ones escaped: a space as %20, never "+", which is a plus.
+  const auto escaped = [](const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+      if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+          c == '.' || c == '_' || c == '~') {
+        out.push_back(c);
+      } else {
+        const auto byte = static_cast<unsigned char>(c);
+        out += {'%', "0123456789ABCDEF"[byte >> 4], "0123456789ABCDEF"[byte & 0x0FU]};
+      }
+    }
+    return out;
+  };
+  const std::string start =
+      "otpauth://totp/" + (site.empty() ? "" : escaped(site) + ':') + escaped(account) + "?secret=";
+  const std::string issuer = site.empty() ? "" : "&issuer=" + escaped(site);
+  std::string base32 = base32Encode(secret);
+  std::string uri;
+  uri.reserve(start.size() + base32.size() + issuer.size());  // never moved with the secret in it
+  ((uri += start) += base32) += issuer;
+  wipe(base32);
+  return uri;
 }

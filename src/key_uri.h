@@ -1,7 +1,9 @@
 // The otpauth URI: a key as services hand it out, read into its secret, site and account.
 #pragma once
 
+#include <optional>
 #include <string>
+#include <string_view>
 
 // What an otpauth URI gives: the base32 secret, and the site and account it names (empty where it
 // names none).
@@ -16,11 +18,32 @@ struct KeyUri {
 bool isKeyUri(const std::string& key);
 
 // Reads otpauth://TYPE/LABEL?PARAMETERS into `uri`, which is set only when it is one kavro can use.
-// Returns why it is not, without quoting the secret or the URI, or empty. The site is the issuer
-// parameter, else the label up to its first colon; the account is the rest of the label, leading
-// spaces dropped. Refused: a type other than totp, an algorithm other than SHA1, digits other
-// than the text "6" and period other than "30", a parameter given twice, a parameter whose name
-// holds one of those five but is not it (" digits") or holds an escaped "=", an "&amp;", a "#",
-// a bad percent escape anywhere, and a missing or faulty secret. Site and account are returned
-// as they are, control characters included.
+// Returns why it is not, without quoting the secret or the URI, or empty. The site and account are
+// splitLabel's, from the issuer parameter and the label. Refused: a type other than totp, an
+// algorithm other than SHA1, digits other than the text "6" and period other than "30", a parameter
+// given twice, a parameter whose name holds one of those five but is not it (" digits") or holds an
+// escaped "=", an "&amp;", a "#", a bad percent escape anywhere, and a missing or faulty secret.
+// Site and account are returned as they are, control characters included.
 std::string parseKeyUri(const std::string& text, KeyUri& uri);
+
+// The site and account that an issuer and a label ("Issuer:account", or the account alone) name.
+// The site is the issuer, else the label up to its first colon, or empty where it has none. The
+// account is what follows the issuer and a colon where the label begins so, else what follows the
+// label's first colon, else the whole label; spaces at its start are dropped. So an issuer with a
+// colon of its own ("My:Site") still leaves the account whole.
+void splitLabel(const std::string& issuer, const std::string& label, std::string& site,
+                std::string& account);
+
+// Whether `text` is `lower`, ASCII letters compared without regard to case.
+bool equalsIgnoringCase(std::string_view text, std::string_view lower);
+
+// `text` with each %XX replaced by its byte, or nothing when a "%" is not followed by two hex
+// digits. A "+" stays a "+": turning it into a space belongs to HTML forms, not to URIs. The text
+// may be a secret: it is decoded into room made once, so that wipe reaches every copy.
+std::optional<std::string> percentDecoded(std::string_view text);
+
+// The otpauth URI of the key bytes `secret` with its site and account, as an authenticator app
+// reads it: otpauth://totp/SITE:ACCOUNT?secret=BASE32&issuer=SITE, or without the site's two
+// places where it is empty. Site and account are percent-escaped, the secret canonical base32.
+std::string keyUriOf(const std::string& secret, const std::string& site,
+                     const std::string& account);

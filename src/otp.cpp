@@ -55,6 +55,24 @@ std::string base32Decode(std::string_view base32) {
   return bytes;
 }
 
+std::string base32Encode(const std::string& bytes) {
+  // Made once at its size, as in base32Decode: the text is the key.
+  std::string base32((bytes.size() * 8 + 4) / 5, '\0');
+  unsigned int pending = 0;  // its low `pendingBits` bits are read but not yet written
+  int pendingBits = 0;
+  for (std::size_t read = 0, length = 0; length < base32.size(); ++length) {
+    if (pendingBits < 5) {
+      // Past the last byte, zero bits fill the last character.
+      pending =
+          (pending << 8) | (read < bytes.size() ? static_cast<unsigned char>(bytes[read++]) : 0U);
+      pendingBits += 8;
+    }
+    pendingBits -= 5;
+    base32[length] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ234567"[(pending >> pendingBits) & 0x1FU];
+  }
+  return base32;
+}
+
 void wipe(std::string& secret) {
   OPENSSL_cleanse(secret.data(), secret.size());
   secret.clear();

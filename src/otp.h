@@ -1,4 +1,4 @@
-// The code engine: base32 secrets to key bytes, and time-based one-time codes from them.
+// The code engine: base32 secrets to key bytes and back, and time-based one-time codes from them.
 #pragma once
 
 #include <cstddef>
@@ -10,6 +10,10 @@
 // Decodes a base32 secret as typed. Letters of either case and the digits 2-7 carry value; every
 // other byte is skipped, and a trailing partial byte is dropped. Never fails.
 std::string base32Decode(std::string_view base32);
+
+// The canonical base32 text of key bytes: upper case, without padding; base32Decode gives the bytes
+// back.
+std::string base32Encode(const std::string& bytes);
 
 // Overwrites the bytes of a secret (a key as typed, or the key bytes decoded from it) and empties
 // it, so that once used it lingers nowhere in memory.

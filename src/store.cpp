@@ -26,13 +26,6 @@ void writeErrorLine(const std::string& context, const char* detail) {
   std::cerr << context << ": " << detail << std::endl;
 }
 
-// Runs `sql`; on failure writes `context` with the error text that SQLite gave for it.
-bool execute(sqlite3* db, const char* sql, const std::string& context) {
-  const bool done = sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
-  if (!done) reportStoreError(context, db);
-  return done;
-}
-
 // Whether someone besides the user may change `directory`: group or others may write it, or it
 // belongs to a user other than the one running and root, who may make it writable at will.
 bool othersMayChange(const std::string& directory) {
@@ -140,6 +133,12 @@ sqlite3_stmt* prepareStatement(sqlite3* db, const char* sql) {
     return nullptr;  // SQLite leaves no statement to finalize
   }
   return stmt;
+}
+
+bool execute(sqlite3* db, const char* sql, const std::string& context) {
+  const bool done = sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+  if (!done) reportStoreError(context, db);
+  return done;
 }
 
 void closeStore(sqlite3* db) { sqlite3_close(db); }

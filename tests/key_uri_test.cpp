@@ -21,6 +21,8 @@ TEST(KeyUri, GivesTheSecretTheSiteAndTheAccount) {
        "ACMe ", "j+d@/9"},
       {"issuer wins, first colon splits",
        "otpauth://totp/Old: b:c?issuer=N%39%3Ao&secret=JB%53W%20Y3", "JBSW Y3", "N9:o", "b:c"},
+      {"issuer with its own colon", "otpauth://totp/My:Site:alice?issuer=My:Site&secret=MF", "MF",
+       "My:Site", "alice"},
       {"upper case", "OTPAUTH://TOTP/b?SECRET=MF&ALGORITHM=SHA1&Digits=6&period=30", "MF", "", "b"},
       {"others ignored", "otpauth://totp/a:b/c?x&i=%0f?/&i&&secret=MF&issuer=&", "MF", "a", "b/c"},
       {"no label", "otpauth://totp?secret=MF&issuer=S", "MF", "S", ""},

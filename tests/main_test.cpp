@@ -25,7 +25,8 @@ namespace {
 const std::string kKey = "GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ";
 const std::string kUsage =
     "! Usage: kavro\n! \taddcode --key=<secret key> --site=<site name> --account=<account name>\n"
-    "! \tdelcode --id=<id>\n! \tlscodes\n! \tvercode --code=<code> --key=<secret key>\n";
+    "! \tdelcode --id=<id>\n! \tlscodes\n! \tvercode --code=<code> --key=<secret key>\n"
+    "! \texportcodes [--id=<id>] [--format=uri|migration]\n";
 
 std::string contents(std::istream&& file) {
   std::ostringstream text;
@@ -94,6 +95,10 @@ $ echo AA | kavro addcode --site=s --key=- => ! Missing account
 $ echo 'otpauth://totp/alice?secret=AA' | kavro addcode --key=- => ! Missing site
 $ { kavro --help && kavro --version; } 3>&2 2>/dev/null >&3 && exit 1
 ! USAGE
+! --key=- reads the key from standard input, without echo on a terminal.
+! A key may be base32 text, an otpauth:// URI or a phone app's export (otpauth-migration://).
+! --format=uri writes otpauth:// URIs (the default), --format=migration phone app exports of ten accounts a line.
+! See kavro(1).
 ! kavro 0.1.0
 $ kavro delcode --id 1 => ! Missing id
 $ kavro vercode --key=$K --code 123456 => ! Missing code

@@ -22,6 +22,22 @@ TEST(Base32Decode, TakesEveryLetterInEitherCaseAndTheDigits2To7) {
   }
 }
 
+TEST(Base32Encode, WritesUpperCaseUnpaddedTextThatDecodesBack) {
+  const std::pair<std::string, const char*> rows[] = {
+      {"", ""},
+      {"f", "MY"},
+      {"fo", "MZXQ"},
+      {"foo", "MZXW6"},
+      {"foob", "MZXW6YQ"},
+      {"fooba", "MZXW6YTB"},
+      {"foobar", "MZXW6YTBOI"},
+      {base32Decode("ABCDEFGHIJKLMNOPQRSTUVWXYZ234567"), "ABCDEFGHIJKLMNOPQRSTUVWXYZ234567"}};
+  for (const auto& [bytes, base32] : rows) {
+    EXPECT_EQ(base32Encode(bytes), base32) << base32;
+    EXPECT_EQ(base32Decode(base32), bytes) << base32;
+  }
+}
+
 TEST(GenerateOTP, MatchesPublishedVectorsChangingAtStepBoundaries) {
   const std::pair<std::int64_t, const char*> rows[] = {
       {0, "755224"},          {29, "755224"},         {30, "287082"},

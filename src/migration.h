@@ -1,0 +1,47 @@
+// The phone authenticator app's account transfer: otpauth-migration URIs read into accounts, and
+// accounts written as them for export.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// One account of a transfer: its secret as key bytes, not base32, and the site and account it
+// names.
+struct MigrationAccount {
+  std::string secret;
+  std::string site;
+  std::string account;
+};
+
+// What one QR code of an export holds: its accounts, and which of the export's `batchSize` codes
+// it is, counted from 0.
+struct MigrationBatch {
+  std::vector<MigrationAccount> accounts;
+  std::int32_t batchSize = 0;
+  std::int32_t batchIndex = 0;
+};
+
+// Whether `key` is written as a transfer URI: it begins "otpauth-migration:", without regard to
+// case. Neither a base32 key nor an otpauth URI does.
+bool isMigrationUri(const std::string& key);
+
+// Reads otpauth-migration://offline?data=DATA into `batch`, which is set only when every account
+// in it is one kavro can use. Returns why not, in one phrase that quotes no secret, or empty.
+// DATA is percent-escaped base64, its "+" and "/" escaped or not. Each account's site and account
+// are splitLabel's, from its issuer and name. Refused: a text longer than kMaxKeyLength, a host
+// other than "offline", no data parameter or two, a bad escape, bad base64, a malformed payload,
+// no account, and an account with an empty secret, a control character in its site or account,
+// or other codes than TOTP with SHA1 and six digits (left unspecified, these two are taken as
+// such). A refused account is named by its position, from 1, and its site and account as lscodes
+// shows them.
+std::string parseMigrationUri(const std::string& text, MigrationBatch& batch);
+
+// The transfer URI of code `batchIndex` (from 0) of `batchSize` in the export `batchId`, holding
+// `accounts`, each a six-digit SHA1 TOTP that names "SITE:ACCOUNT" (the account alone where the
+// site is empty) with its site as issuer. Empty for more than kMaxMigrationAccounts accounts, which
+// are more than one QR code of the app holds.
+inline constexpr std::size_t kMaxMigrationAccounts = 10;
+std::string migrationUri(const std::vector<MigrationAccount>& accounts, std::int32_t batchSize,
+                         std::int32_t batchIndex, std::int32_t batchId);

@@ -1,0 +1,87 @@
+#include "wire_format.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using namespace std::literals;
+
+// Each field of `message` as "number:type=value ", a varint's value in decimal, others' bytes as
+// they are; or the problem that stops the reading.
+std::string fields(std::string_view message) {
+  std::string shown;
+  while (!message.empty()) {
+    WireField field;
+    std::string problem = readField(message, field);
+    if (!problem.empty()) return problem;
+    shown += std::to_string(field.number) + ":" + std::to_string(field.type) + "=" +
+             (field.type == kWireVarint ? std::to_string(field.value) : std::string(field.bytes)) +
+             " ";
+  }
+  return shown;
+}
+
+TEST(WireFormat, ReadsEachWireTypeAndPassesOverWhatItDoesNotKnow) {
+  const struct {
+    const char* name;
+    std::string_view message;
+    const char* fields;
+  } rows[] = {
+      {"empty message", ""sv, ""},
+      {"varint", "\x08\x96\x01"sv, "1:0=150 "},
+      {"largest varint", "\x08\xff\xff\xff\xff\xff\xff\xff\xff\xff\x01"sv,
+       "1:0=18446744073709551615 "},
+      {"bytes, fixed64, fixed32", "\x12\x03xyz\x19stuvwxyz\x25wxyz"sv,
+       "2:2=xyz 3:1=stuvwxyz 4:5=wxyz "},
+      {"highest field number, empty bytes", "\xf8\xff\xff\xff\x0f\x00\x7a\x00"sv,
+       "536870911:0=0 15:2= "},
+  };
+  for (const auto& row : rows) EXPECT_EQ(fields(row.message), row.fields) << row.name;
+}
+
+TEST(WireFormat, ReadsBackWhatItWrites) {
+  std::string out;
+  writeVarintField(out, 5, static_cast<std::uint64_t>(std::int64_t{-7}));
+  writeBytesField(out, 536870911, std::string(128, 'x'));
+  writeVarintField(out, 1, 0);
+  EXPECT_EQ(fields(out),
+            "5:0=18446744073709551609 536870911:2=" + std::string(128, 'x') + " 1:0=0 ");
+}
+
+TEST(WireFormat, RefusesNearMissesLeavingTheMessageAsItWas) {
+  const struct {
+    std::string_view message;
+    const char* problem;
+  } rows[] = {
+      {"\x80"sv, "cut short in a varint"},
+      {"\x08"sv, "cut short in a varint"},
+      {"\x08\x96"sv, "cut short in a varint"},
+      {"\x12"sv, "cut short in a varint"},
+      {"\x12\x02z"sv, "length past the end"},
+      {"\x12\x80\x80\x80\x80\x10"sv, "length past the end"},
+      {"\x19zzzzzzz"sv, "cut short"},
+      {"\x25zzz"sv, "cut short"},
+      {"\x08\xff\xff\xff\xff\xff\xff\xff\xff\xff\x02"sv, "varint longer than 64 bits"},
+      {"\x08\xff\xff\xff\xff\xff\xff\xff\xff\xff\x81\x00"sv, "varint longer than 64 bits"},
+      {"\x08\x80\x00"sv, "varint padded with a zero byte"},
+      {"\x00\x00"sv, "field number out of range"},
+      {"\x80\x80\x80\x80\x10\x00"sv, "field number out of range"},
+      {"\x0b"sv, "group fields are not read"},
+      {"\x0c"sv, "group fields are not read"},
+      {"\x0e"sv, "wire type 6 unknown"},
+      {"\x0f"sv, "wire type 7 unknown"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::PrintToString(std::string(row.message)));
+    std::string_view message = row.message;
+    WireField field;
+    EXPECT_EQ(readField(message, field), row.problem);
+    EXPECT_EQ(message, row.message);
+  }
+}
+
+}  // namespace
