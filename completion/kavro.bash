@@ -6,7 +6,8 @@ _kavro() {
     COMPREPLY=()
 
     if ((COMP_CWORD == 1)); then
-        mapfile -t COMPREPLY < <(compgen -W 'addcode delcode lscodes vercode --help --version' -- "$cur")
+        mapfile -t COMPREPLY < <(compgen -W \
+            'addcode delcode lscodes vercode exportcodes --help --version' -- "$cur")
         return
     fi
 
@@ -27,11 +28,16 @@ _kavro() {
             [[ ${cur#--key=} == ?(-) ]] && COMPREPLY=("${cur%-}-")
             return
         fi
+        if [[ $option == --format && ${COMP_WORDS[1]} == exportcodes ]]; then
+            mapfile -t COMPREPLY < <(compgen -W 'uri migration' -- "${cur#--format=}")
+            [[ $cur == --format=* ]] && COMPREPLY=("${COMPREPLY[@]/#/--format=}")
+            return
+        fi
         # Ids of the store that kavro would open here. Read-only, so that completing never
         # creates or changes the file; no output at all without the file or sqlite3. The file
         # may come from anyone: only whole numbers are taken from it, and nothing it holds is
         # ever expanded by the shell.
-        if [[ ${COMP_WORDS[1]} == delcode && $option == --id && -f kavro.db ]] &&
+        if [[ ${COMP_WORDS[1]} == @(delcode|exportcodes) && $option == --id && -f kavro.db ]] &&
             type -P sqlite3 >/dev/null; then
             local id
             while IFS= read -r id; do
@@ -48,6 +54,7 @@ _kavro() {
     case ${COMP_WORDS[1]} in
     addcode) options='--key= --site= --account=' ;;
     delcode) options='--id=' ;;
+    exportcodes) options='--id= --format=' ;;
     vercode) options='--code= --key=' ;;
     *) return ;;
     esac
