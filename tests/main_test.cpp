@@ -219,6 +219,47 @@ $ cd n && { sleep 5 | setpriv --reuid=65534 --regid=65534 --clear-groups ../kavr
 
 // A run gives up on a lock held past its wait, 5 s, and changes nothing; a test of its own, so that
 // ctest -j2 waits it out beside the rest.
+TEST(Kavro, MovesAccountsInAndOutAsPhonesDo) {
+  // Phone app exports (version 1, batch id -7): three accounts of K, the first alone as part 2 of
+  // 3, and exports of one account that kavro cannot take.
+  play(R"(
+$ kavro addcode --key=otpauth-migration://offline?data=CiYKFDEyMzQ1Njc4OTAxMjM0NTY3ODkwEghFeDphbGljZRoCRXgwAgomChQxMjM0NTY3ODkwMTIzNDU2Nzg5MBIMR2l0IEh1YjogYm9iMAIKIwoUMTIzNDU2Nzg5MDEyMzQ1Njc4OTASBWNhcm9sIAEoATACEAEYASj5%2F%2F%2F%2F%2F%2F%2F%2F => ! Invalid key: data malformed: cut short in a varint
+$ kavro addcode --key=otpauth-migration://offline?data=CggKAWESAWgwARABGAEo%2Bf%2F%2F%2F%2F%2F%2F%2F%2F%2F%2FAQ%3D%3D => ! Invalid key: account 1 (Site: , Account: h): HOTP, not TOTP
+$ kavro addcode --key=otpauth-migration://offline?data=CgoKAWESAXMgAjACEAEYASj5%2F%2F%2F%2F%2F%2F%2F%2F%2F%2F8B => ! Invalid key: account 1 (Site: , Account: s): SHA256, not SHA1
+$ kavro addcode --key=otpauth-migration://offline?data=CgoKAWESAWUoAjACEAEYASj5%2F%2F%2F%2F%2F%2F%2F%2F%2F%2F8B => ! Invalid key: account 1 (Site: , Account: e): 8 digits, not 6
+$ kavro addcode --key=otpauth-migration://offline?data=Cg4KAWESA2EJYhoCeBswAhABGAEo%2Bf%2F%2F%2F%2F%2F%2F%2F%2F%2F%2FAQ%3D%3D => ! Invalid key: account 1 (Site: x\x1b, Account: a\x09b): invalid site: byte 0x1B at position 2 is a control character
+$ kavro addcode --key=otpauth-migration://offline?data=EAEYASj5%2F%2F%2F%2F%2F%2F%2F%2F%2F%2F8B => ! Invalid key: no accounts
+$ kavro vercode --code=1 --key=otpauth-migration://offline?data=EAEYASj5%2F%2F%2F%2F%2F%2F%2F%2F%2F%2F8B => ! Invalid key: a phone app's export holds accounts to add, not a key
+$ kavro addcode --key=otpauth-migration://offline?data=CiYKFDEyMzQ1Njc4OTAxMjM0NTY3ODkwEghFeDphbGljZRoCRXgwAgomChQxMjM0NTY3ODkwMTIzNDU2Nzg5MBIMR2l0IEh1YjogYm9iMAIKIwoUMTIzNDU2Nzg5MDEyMzQ1Njc4OTASBWNhcm9sIAEoATACEAEYASj5%2F%2F%2F%2F%2F%2F%2F%2F%2F%2F8B --site=s => ! Invalid key: an export names its own sites and accounts: give no --site or --account
+$ kavro lscodes
+% CREATE TRIGGER t BEFORE INSERT ON records WHEN NEW.account = 'carol' BEGIN SELECT RAISE(ABORT, 'no carol'); END
+$ kavro addcode --key=otpauth-migration://offline?data=CiYKFDEyMzQ1Njc4OTAxMjM0NTY3ODkwEghFeDphbGljZRoCRXgwAgomChQxMjM0NTY3ODkwMTIzNDU2Nzg5MBIMR2l0IEh1YjogYm9iMAIKIwoUMTIzNDU2Nzg5MDEyMzQ1Njc4OTASBWNhcm9sIAEoATACEAEYASj5%2F%2F%2F%2F%2F%2F%2F%2F%2F%2F8B => ! Error inserting data: no carol
+% DROP TRIGGER t
+$ echo otpauth-migration://offline?data=CiYKFDEyMzQ1Njc4OTAxMjM0NTY3ODkwEghFeDphbGljZRoCRXgwAgomChQxMjM0NTY3ODkwMTIzNDU2Nzg5MBIMR2l0IEh1YjogYm9iMAIKIwoUMTIzNDU2Nzg5MDEyMzQ1Njc4OTASBWNhcm9sIAEoATACEAEYASj5%2F%2F%2F%2F%2F%2F%2F%2F%2F%2F8B | kavro addcode --key=-
+ID: 1	Site: Ex	Account: alice	Generated code: CODE
+ID: 2	Site: Git Hub	Account: bob	Generated code: CODE
+ID: 3	Site: 	Account: carol	Generated code: CODE
+$ kavro addcode --key=otpauth-migration://offline?data=CiYKFDEyMzQ1Njc4OTAxMjM0NTY3ODkwEghFeDphbGljZRoCRXgwAhABGAMgASj5%2F%2F%2F%2F%2F%2F%2F%2F%2F%2F8B 2>&1
+ID: 4	Site: Ex	Account: alice	Generated code: CODE
+Warning: this is part 2 of 3 of the export: add the other parts as well
+$ kavro addcode --key='gezd gnbv gy3t qojq gezd gnbv gy3t qojq' --site='a:b c' --account='x/%#&+ é' && kavro exportcodes --id=5 && kavro exportcodes --id=3 --format=uri
+Generated code: CODE
+otpauth://totp/a%3Ab%20c:x%2F%25%23%26%2B%20%C3%A9?secret=GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ&issuer=a%3Ab%20c
+otpauth://totp/carol?secret=GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ
+$ kavro exportcodes --id=9 => ! No record with ID 9
+$ kavro exportcodes --format=qr => ! Invalid format: qr
+! USAGE
+$ kavro lscodes | cut -f2- >all && kavro exportcodes --format=migration >all.m && kavro delcode --id=3 >/dev/null && kavro lscodes | cut -f2- >named && kavro exportcodes >named.uri && for f in named.uri all.m; do mkdir -m 700 d$f && (cd d$f && while read -r k; do kavro addcode --key=$k; done <../$f >/dev/null && kavro lscodes | cut -f2- | cmp - ../${f%.*} && echo $f); done && wc -l <all.m
+named.uri
+all.m
+1
+% INSERT INTO records (key, site, account) VALUES ('A', 's', 'a')
+$ kavro exportcodes >out; s=$?; wc -l <out; exit $s
+4
+! Cannot export ID 6: its key holds not one whole byte
+)");
+}
+
 TEST(Kavro, GivesUpOnALockHeldPastTheWait) {
   play(R"(
 $ kavro lscodes
