@@ -1,6 +1,7 @@
 #include "otp.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <ctime>
 #include <iostream>
@@ -90,7 +91,7 @@ std::string base32KeyProblem(const std::string& base32) {
     } else if (c != ' ' && c != '-' && c != '=') {
       // A byte that does not print is shown by its value.
       char shown[16];
-      (void)std::snprintf(shown, sizeof shown, c > ' ' && c < 127 ? "'%c'" : "byte 0x%02X", c);
+      (void)std::snprintf(shown, sizeof shown, std::isgraph(c) != 0 ? "'%c'" : "byte 0x%02X", c);
       return std::string(shown) + " at position " + std::to_string(i + 1) + " is not in A-Z or 2-7";
     }
   }
@@ -109,10 +110,11 @@ std::optional<std::string> generateOTP(const std::string& secret, std::uint64_t 
 
   unsigned char hmac[EVP_MAX_MD_SIZE];
   unsigned int hmacLength = 0;
-  // The program reads no configuration file, so libcrypto must not load one on first use.
+  // The program reads no configuration file, so libcrypto must not load one on first use; where
+  // libcrypto cannot start at all, HMAC fails.
+  (void)OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr);
   // A secret is at most 5/8 of a text that SQLite keeps below 2^31 bytes, so its size fits an int.
-  if (OPENSSL_init_crypto(OPENSSL_INIT_NO_LOAD_CONFIG, nullptr) != 1 ||
-      HMAC(EVP_sha1(), secret.data(), static_cast<int>(secret.size()), data, sizeof data, hmac,
+  if (HMAC(EVP_sha1(), secret.data(), static_cast<int>(secret.size()), data, sizeof data, hmac,
            &hmacLength) == nullptr ||
       hmacLength < 20) {
     reportCryptoError();
