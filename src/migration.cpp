@@ -168,7 +168,9 @@ std::string readBatch(std::string_view payload, MigrationBatch& batch) {
       appendEscaped(named, account.site);
       named += ", Account: ";
       appendEscaped(named, account.account);
-      return named + "): " + accountProblem;
+      named += "): ";
+      named += accountProblem;
+      return named;
     }
   }
   // Only now that every account is taken are their secrets copied, each once into its place.
