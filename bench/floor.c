@@ -7,6 +7,7 @@
  *   floor addcode KEY SITE ACCOUNT
  *   floor lscodes
  *   floor vercode CODE KEY
+ *   floor exportcodes
  */
 #include <stdint.h>
 #include <stdio.h>
@@ -65,6 +66,38 @@ static int totp(const char *key, char code[7]) {
   return 1;
 }
 
+/* Writes `text` percent-escaped: every byte but A-Z a-z 0-9 - . _ ~ as %XX. */
+static void putEscaped(const char *text) {
+  for (; *text != '\0'; ++text) {
+    const unsigned char c = (unsigned char)*text;
+    if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+        c == '.' || c == '_' || c == '~')
+      putchar(c);
+    else
+      printf("%%%02X", c);
+  }
+}
+
+/* Writes the key bytes of the base32 `key` as canonical base32: upper case, no padding. */
+static int putBase32(const char *key) {
+  static const char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ234567";
+  unsigned char secret[4096];
+  if (strlen(key) > sizeof secret * 8 / 5) return 0;
+  const size_t length = decode(key, secret);
+  unsigned int pending = 0;
+  int pendingBits = 0;
+  for (size_t i = 0; i < length; ++i) {
+    pending = (pending << 8) | secret[i];
+    pendingBits += 8;
+    while (pendingBits >= 5) {
+      pendingBits -= 5;
+      putchar(alphabet[(pending >> pendingBits) & 31]);
+    }
+  }
+  if (pendingBits > 0) putchar(alphabet[(pending << (5 - pendingBits)) & 31]);
+  return length > 0;
+}
+
 int main(int argc, char *argv[]) {
   const char *mode = argc > 1 ? argv[1] : "";
   sqlite3 *db = NULL;
@@ -98,6 +131,24 @@ int main(int argc, char *argv[]) {
       printf("ID: %d\tSite: %s\tAccount: %s\tGenerated code: %s\n", sqlite3_column_int(stmt, 0),
              (const char *)sqlite3_column_text(stmt, 2), (const char *)sqlite3_column_text(stmt, 3),
              code);
+      fflush(stdout);
+    }
+    if (result != SQLITE_DONE) return 1;
+  } else if (strcmp(mode, "exportcodes") == 0) {
+    int result;
+    if (sqlite3_prepare_v2(db, "SELECT * FROM records ORDER BY id", -1, &stmt, NULL) != SQLITE_OK)
+      return 1;
+    while ((result = sqlite3_step(stmt)) == SQLITE_ROW) {
+      const char *site = (const char *)sqlite3_column_text(stmt, 2);
+      fputs("otpauth://totp/", stdout);
+      putEscaped(site);
+      putchar(':');
+      putEscaped((const char *)sqlite3_column_text(stmt, 3));
+      fputs("?secret=", stdout);
+      if (!putBase32((const char *)sqlite3_column_text(stmt, 1))) return 1;
+      fputs("&issuer=", stdout);
+      putEscaped(site);
+      putchar('\n');
       fflush(stdout);
     }
     if (result != SQLITE_DONE) return 1;

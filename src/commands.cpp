@@ -38,9 +38,9 @@ std::string_view columnText(sqlite3_stmt* stmt, int column) {
                          : std::string_view();
 }
 
-// Writes `line` and a newline, and wipes it.
+// Writes `line` and a newline, and wipes it; its room stays for the next line.
 void writeSecretLine(std::string& line) {
-  (std::cout << line << '\n').flush();
+  std::cout.write(line.data(), static_cast<std::streamsize>(line.size())).put('\n').flush();
   wipe(line);
 }
 
@@ -188,6 +188,7 @@ int exportCodes(sqlite3* db, const Invocation& invocation) {
   const bool uri = invocation.format != "migration";
   int status = 0;
   bool found = false;
+  std::string line;  // one buffer for every row's line, wiped after each
   // For the phone app's export, written at the end; a deque never moves an account, so that wipe
   // reaches every copy of a secret.
   std::deque<MigrationAccount> accounts;
@@ -196,19 +197,18 @@ int exportCodes(sqlite3* db, const Invocation& invocation) {
     found = true;
     const sqlite3_int64 id = sqlite3_column_int64(stmt.get(), 0);
     const std::string_view keyText = columnText(stmt.get(), 1);
-    MigrationAccount account{base32Decode(keyText.substr(0, keyText.find('\0'))),
-                             std::string(columnText(stmt.get(), 2)),
-                             std::string(columnText(stmt.get(), 3))};
-    if (account.secret.empty()) {
+    std::string secret = base32Decode(keyText.substr(0, keyText.find('\0')));
+    if (secret.empty()) {
       std::cerr << "Cannot export ID " << id << ": its key holds not one whole byte" << std::endl;
       status = 1;
     } else if (uri) {
-      std::string line = keyUriOf(account.secret, account.site, account.account);
+      appendKeyUri(line, secret, columnText(stmt.get(), 2), columnText(stmt.get(), 3));
       writeSecretLine(line);
-      wipe(account.secret);
     } else {
-      accounts.push_back(std::move(account));
+      accounts.push_back({std::move(secret), std::string(columnText(stmt.get(), 2)),
+                          std::string(columnText(stmt.get(), 3))});
     }
+    wipe(secret);
   }
   if (result != SQLITE_DONE) {
     reportStoreError("Error retrieving data", db);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <numeric>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -196,29 +197,47 @@ std::string parseKeyUri(const std::string& text, KeyUri& uri) {
   return "";
 }
 
-std::string keyUriOf(const std::string& secret, const std::string& site,
-                     const std::string& account) {
+void appendKeyUri(std::string& uri, const std::string& secret, std::string_view site,
+                  std::string_view account) {
   // Every byte but the unreserved ones escaped: a space as %20, never "+", which is a plus.
-  const auto escaped = [](const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-      if ((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-          c == '.' || c == '_' || c == '~') {
-        out.push_back(c);
-      } else {
-        const auto byte = static_cast<unsigned char>(c);
-        out += {'%', "0123456789ABCDEF"[byte >> 4], "0123456789ABCDEF"[byte & 0x0FU]};
-      }
-    }
-    return out;
+  const auto unreserved = [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_' || c == '~';
   };
-  const std::string start =
-      "otpauth://totp/" + (site.empty() ? "" : escaped(site) + ':') + escaped(account) + "?secret=";
-  const std::string issuer = site.empty() ? "" : "&issuer=" + escaped(site);
+  const auto escapedSize = [&](std::string_view text) {
+    return std::accumulate(text.begin(), text.end(), std::size_t{0}, [&](std::size_t size, char c) {
+      return size + (unreserved(c) ? 1 : 3);
+    });
+  };
+  const auto appendEscaped = [&](std::string_view text) {
+    std::size_t plain = 0;  // where the text not yet appended starts
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (unreserved(text[i])) continue;
+      const auto byte = static_cast<unsigned char>(text[i]);
+      uri.append(text.substr(plain, i - plain)) +=
+          {'%', "0123456789ABCDEF"[byte >> 4], "0123456789ABCDEF"[byte & 0x0FU]};
+      plain = i + 1;
+    }
+    uri.append(text.substr(plain));
+  };
+  constexpr std::string_view kStart = "otpauth://totp/";
+  constexpr std::string_view kSecret = "?secret=";
+  constexpr std::string_view kIssuer = "&issuer=";
   std::string base32 = base32Encode(secret);
-  std::string uri;
-  uri.reserve(start.size() + base32.size() + issuer.size());  // never moved with the secret in it
-  ((uri += start) += base32) += issuer;
+  const std::size_t siteSize = site.empty() ? 0 : escapedSize(site) * 2 + 1 + kIssuer.size();
+  // All the room first, so that the text is never moved with the secret in it.
+  uri.reserve(uri.size() + kStart.size() + siteSize + escapedSize(account) + kSecret.size() +
+              base32.size());
+  uri += kStart;
+  if (!site.empty()) {
+    appendEscaped(site);
+    uri += ':';
+  }
+  appendEscaped(account);
+  (uri += kSecret) += base32;
   wipe(base32);
-  return uri;
+  if (!site.empty()) {
+    uri += kIssuer;
+    appendEscaped(site);
+  }
 }
