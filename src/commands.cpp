@@ -23,6 +23,7 @@ namespace {
 
 constexpr std::uint64_t kTimeStep = 30;
 constexpr std::uint32_t kCodeDigits = 6;
+constexpr char kRetrieveError[] = "Error retrieving data";
 
 using StorePtr = std::unique_ptr<sqlite3, decltype(&closeStore)>;
 using StatementPtr = std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)>;
@@ -173,7 +174,7 @@ int listCodes(sqlite3* db, const Invocation& /*invocation*/) {
     std::cout.write(line.data(), static_cast<std::streamsize>(line.size())).flush();
   }
   if (result != SQLITE_DONE) {
-    reportStoreError("Error retrieving data", db);
+    reportStoreError(kRetrieveError, db);
     return 1;
   }
   return 0;
@@ -211,7 +212,7 @@ int exportCodes(sqlite3* db, const Invocation& invocation) {
     wipe(secret);
   }
   if (result != SQLITE_DONE) {
-    reportStoreError("Error retrieving data", db);
+    reportStoreError(kRetrieveError, db);
     status = 1;
   } else if (one && !found) {
     std::cerr << "No record with ID " << invocation.id << std::endl;

@@ -91,6 +91,11 @@ std::string readPayload(std::string_view payload, std::vector<AccountFields>& ac
     // The version and the export's id decide nothing here.
     if (!problem.empty()) return problem;
   }
+  // A part outside the export would send its user looking for parts that are not there.
+  if (batch.batchIndex < 0 || (batch.batchSize > 0 && batch.batchIndex >= batch.batchSize)) {
+    return "part " + std::to_string(batch.batchIndex + 1) + " of " +
+           std::to_string(batch.batchSize);
+  }
   return "";
 }
 

@@ -87,6 +87,7 @@ TEST(Migration, RefusesNearMissesWithoutQuotingASecret) {
       {kPrefix, "no accounts"},
       {kPrefix + "EAEYAQ%3D%3D", "no accounts"},
       {kPrefix + "CAE%3D", "data malformed: field 1 is no account"},
+      {kPrefix + "GAIgBQ%3D%3D", "data malformed: part 6 of 2"},
       {kPrefix + "CgIIAQ%3D%3D", "data malformed: field 1 is no text"},
       {kPrefix + "CgIiAA%3D%3D", "data malformed: field 4 is no number"},
       {kPrefix + "Cg4KAWESA3g6eSABKAEwAgoOCgFiEgN4OnkgASgBMAEQARgB",
