@@ -121,9 +121,7 @@ bool completeExport(Invocation& invocation, bool takesExport) {
     return valid(kKey.name,
                  "an export names its own sites and accounts: give no --site or --account");
   }
-  const bool parsed = valid(kKey.name, parseMigrationUri(invocation.key, invocation.exported));
-  wipe(invocation.key);
-  return parsed;
+  return valid(kKey.name, parseMigrationUri(invocation.key, invocation.exported));
 }
 
 // Makes the key base32 text: reads it from standard input when it is "-", and takes an otpauth

@@ -14,7 +14,6 @@ struct Invocation {
   std::string id;
   std::string code;
   std::string format;  // how exportcodes writes the records
-  // A phone app's export given as the key, once read: its accounts, checked. The key is then
-  // empty.
+  // A phone app's export given as the key, once read: its accounts, checked.
   MigrationBatch exported;
 };

@@ -117,7 +117,7 @@ std::optional<std::string> readKeyLine() {
   // Another terminal than the controlling one would be asked in the wrong place, and its input
   // would not be hidden. Only the controlling terminal has a foreground process group for us (and
   // unlike its session, qemu's user emulation asks the kernel for it).
-  if (tcgetpgrp(STDIN_FILENO) < 0) {
+  if (tcgetpgrp(STDIN_FILENO) == -1) {
     return readingFailed("standard input is a terminal other than the controlling one");
   }
   return askTerminal();
