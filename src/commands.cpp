@@ -45,22 +45,60 @@ void writeSecretLine(std::string& line) {
   wipe(line);
 }
 
-// Writes the accounts as phone app exports, kMaxMigrationAccounts a line, the lines one export.
-void writeMigrationUris(const std::deque<MigrationAccount>& accounts) {
+// Writes "Cannot export ID <id>: <why>" as one line on standard error.
+void reportUnexported(sqlite3_int64 id, const char* why) {
+  std::cerr << "Cannot export ID " << id << ": " << why << std::endl;
+}
+
+constexpr char kTooLong[] = "its line would be longer than the 4096 bytes of a key";
+
+// The length of the export line of `count` accounts from `first`, with the largest batch numbers
+// that `accounts` can have, so that the real ones never make the line longer.
+std::size_t exportLength(const std::deque<MigrationAccount>& accounts, std::size_t first,
+                         std::size_t count) {
+  const auto start = accounts.begin() + static_cast<std::ptrdiff_t>(first);
+  std::vector<MigrationAccount> part(start, start + static_cast<std::ptrdiff_t>(count));
+  const auto largest = static_cast<std::int32_t>(accounts.size());
+  std::string line = migrationUri(part, largest, largest, -1);
+  const std::size_t length = line.size();
+  wipe(line);
+  for (MigrationAccount& account : part) wipe(account.secret);
+  return length;
+}
+
+// Writes the accounts as phone app exports, the lines one export: each of at most
+// kMaxMigrationAccounts accounts and, so that addcode takes it back, at most kMaxKeyLength bytes.
+// An account too long for a line of its own is named on standard error; returns 1 then, else 0.
+int writeMigrationUris(const std::deque<MigrationAccount>& accounts,
+                       const std::deque<sqlite3_int64>& ids) {
+  int status = 0;
+  std::vector<std::pair<std::size_t, std::size_t>> parts;  // each line's first account and count
+  for (std::size_t first = 0; first < accounts.size();) {
+    std::size_t count = 0;
+    while (count < kMaxMigrationAccounts && first + count < accounts.size() &&
+           exportLength(accounts, first, count + 1) <= kMaxKeyLength) {
+      ++count;
+    }
+    if (count == 0) {
+      reportUnexported(ids[first], kTooLong);
+      status = 1;
+      ++first;
+    } else {
+      parts.emplace_back(first, count);
+      first += count;
+    }
+  }
   std::int32_t batchId = 0;
   (void)RAND_bytes(reinterpret_cast<unsigned char*>(&batchId), sizeof batchId);
-  const auto lines = static_cast<std::int32_t>((accounts.size() + kMaxMigrationAccounts - 1) /
-                                               kMaxMigrationAccounts);
-  for (std::int32_t i = 0; i < lines; ++i) {
-    const auto first = accounts.begin() + static_cast<std::ptrdiff_t>(i * kMaxMigrationAccounts);
-    std::vector<MigrationAccount> part(
-        first,
-        first + static_cast<std::ptrdiff_t>(std::min<std::size_t>(
-                    kMaxMigrationAccounts, static_cast<std::size_t>(accounts.end() - first))));
-    std::string line = migrationUri(part, lines, i, batchId);
+  for (std::size_t i = 0; i < parts.size(); ++i) {
+    const auto start = accounts.begin() + static_cast<std::ptrdiff_t>(parts[i].first);
+    std::vector<MigrationAccount> part(start, start + static_cast<std::ptrdiff_t>(parts[i].second));
+    std::string line = migrationUri(part, static_cast<std::int32_t>(parts.size()),
+                                    static_cast<std::int32_t>(i), batchId);
     writeSecretLine(line);
     for (MigrationAccount& account : part) wipe(account.secret);
   }
+  return status;
 }
 
 }  // namespace
@@ -193,6 +231,7 @@ int exportCodes(sqlite3* db, const Invocation& invocation) {
   // For the phone app's export, written at the end; a deque never moves an account, so that wipe
   // reaches every copy of a secret.
   std::deque<MigrationAccount> accounts;
+  std::deque<sqlite3_int64> ids;
   int result = SQLITE_OK;
   while ((result = sqlite3_step(stmt.get())) == SQLITE_ROW) {
     found = true;
@@ -200,14 +239,21 @@ int exportCodes(sqlite3* db, const Invocation& invocation) {
     const std::string_view keyText = columnText(stmt.get(), 1);
     std::string secret = base32Decode(keyText.substr(0, keyText.find('\0')));
     if (secret.empty()) {
-      std::cerr << "Cannot export ID " << id << ": its key holds not one whole byte" << std::endl;
+      reportUnexported(id, "its key holds not one whole byte");
       status = 1;
     } else if (uri) {
       appendKeyUri(line, secret, columnText(stmt.get(), 2), columnText(stmt.get(), 3));
-      writeSecretLine(line);
+      if (line.size() <= kMaxKeyLength) {
+        writeSecretLine(line);
+      } else {
+        wipe(line);
+        reportUnexported(id, kTooLong);
+        status = 1;
+      }
     } else {
       accounts.push_back({std::move(secret), std::string(columnText(stmt.get(), 2)),
                           std::string(columnText(stmt.get(), 3))});
+      ids.push_back(id);
     }
     wipe(secret);
   }
@@ -217,8 +263,8 @@ int exportCodes(sqlite3* db, const Invocation& invocation) {
   } else if (one && !found) {
     std::cerr << "No record with ID " << invocation.id << std::endl;
     status = 1;
-  } else if (!accounts.empty()) {
-    writeMigrationUris(accounts);
+  } else if (writeMigrationUris(accounts, ids) != 0) {
+    status = 1;
   }
   for (MigrationAccount& account : accounts) wipe(account.secret);
   return status;

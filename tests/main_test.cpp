@@ -257,6 +257,15 @@ all.m
 $ kavro exportcodes >out; s=$?; wc -l <out; exit $s
 4
 ! Cannot export ID 6: its key holds not one whole byte
+$ for n in 2200 1000 1000; do kavro addcode --key=$K --account=a --site=$(printf %0${n}d 0 | tr 0 '#'); done
+Generated code: CODE
+Generated code: CODE
+Generated code: CODE
+$ kavro exportcodes --format=migration | wc -l && kavro exportcodes --id=7
+3
+! Cannot export ID 6: its key holds not one whole byte
+! Cannot export ID 7: its line would be longer than the 4096 bytes of a key
+! Cannot export ID 7: its line would be longer than the 4096 bytes of a key
 )");
 }
 
