@@ -22,6 +22,7 @@ namespace {
 
 constexpr std::uint64_t kTimeStep = 30;
 constexpr std::uint32_t kCodeDigits = 6;
+constexpr char kInsertError[] = "Error inserting data";
 constexpr char kRetrieveError[] = "Error retrieving data";
 
 using StorePtr = std::unique_ptr<sqlite3, decltype(&closeStore)>;
@@ -125,7 +126,7 @@ int addExported(sqlite3* db, const MigrationBatch& exported) {
   }
   const StatementPtr stmt(prepareStatement(db, sql_insert), &sqlite3_finalize);
   // A transaction left open is rolled back as the run closes the store.
-  if (!stmt || !execute(db, sql_begin, "Error inserting data")) return 1;
+  if (!stmt || !execute(db, sql_begin, kInsertError)) return 1;
   std::vector<sqlite3_int64> ids;
   for (const MigrationAccount& account : exported.accounts) {
     std::string key = base32Encode(account.secret);
@@ -136,12 +137,12 @@ int addExported(sqlite3* db, const MigrationBatch& exported) {
     sqlite3_reset(stmt.get());
     wipe(key);
     if (!inserted) {
-      reportStoreError("Error inserting data", db);
+      reportStoreError(kInsertError, db);
       return 1;
     }
     ids.push_back(sqlite3_last_insert_rowid(db));
   }
-  if (!execute(db, sql_commit, "Error inserting data")) return 1;
+  if (!execute(db, sql_commit, kInsertError)) return 1;
   std::string line;
   for (std::size_t i = 0; i < ids.size(); ++i) {
     line.clear();
@@ -170,7 +171,7 @@ int addCode(sqlite3* db, const Invocation& invocation) {
   sqlite3_bind_text(stmt.get(), 2, invocation.site.c_str(), -1, SQLITE_STATIC);
   sqlite3_bind_text(stmt.get(), 3, invocation.account.c_str(), -1, SQLITE_STATIC);
   if (sqlite3_step(stmt.get()) != SQLITE_DONE) {
-    reportStoreError("Error inserting data", db);
+    reportStoreError(kInsertError, db);
     return 1;
   }
   std::cout << "Generated code: " << *code << std::endl;

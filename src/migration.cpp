@@ -20,9 +20,9 @@ struct AccountFields {
   std::string_view secret;
   std::string_view name;
   std::string_view issuer;
-  std::int32_t algorithm = 0;
-  std::int32_t digits = 0;
-  std::int32_t type = 0;
+  std::int32_t algorithm{};
+  std::int32_t digits{};
+  std::int32_t type{};
 };
 
 // Takes a length-delimited field into `text`; returns why it cannot, or empty.

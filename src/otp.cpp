@@ -13,6 +13,8 @@
 
 namespace {
 
+constexpr char kBase32Alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ234567";
+
 // The value of a base32 character, or -1 for a byte that carries none.
 int base32Value(unsigned char c) {
   if (c >= 'A' && c <= 'Z') return c - 'A';
@@ -57,20 +59,20 @@ std::string base32Decode(std::string_view base32) {
 }
 
 std::string base32Encode(const std::string& bytes) {
-  // Made once at its size, as in base32Decode: the text is the key.
-  std::string base32((bytes.size() * 8 + 4) / 5, '\0');
+  std::string base32;
+  // Room made once, as in base32Decode: the text is the key.
+  base32.reserve((bytes.size() * 8 + 4) / 5);
   unsigned int pending = 0;  // its low `pendingBits` bits are read but not yet written
   int pendingBits = 0;
-  for (std::size_t read = 0, length = 0; length < base32.size(); ++length) {
-    if (pendingBits < 5) {
-      // Past the last byte, zero bits fill the last character.
-      pending =
-          (pending << 8) | (read < bytes.size() ? static_cast<unsigned char>(bytes[read++]) : 0U);
-      pendingBits += 8;
+  for (const char byte : bytes) {
+    pending = (pending << 8) | static_cast<unsigned char>(byte);
+    for (pendingBits += 8; pendingBits >= 5;) {
+      pendingBits -= 5;
+      base32.push_back(kBase32Alphabet[(pending >> pendingBits) & 0x1FU]);
     }
-    pendingBits -= 5;
-    base32[length] = "ABCDEFGHIJKLMNOPQRSTUVWXYZ234567"[(pending >> pendingBits) & 0x1FU];
   }
+  // Zero bits fill the last character.
+  if (pendingBits > 0) base32.push_back(kBase32Alphabet[(pending << (5 - pendingBits)) & 0x1FU]);
   return base32;
 }
 
@@ -129,7 +131,7 @@ std::optional<std::string> generateOTP(const std::string& secret, std::uint64_t 
   // The code is `binary` modulo 10^codeDigits, zero-padded: its last `codeDigits` decimal digits.
   std::string code(codeDigits, '0');
   std::uint32_t value = binary;
-  for (std::size_t i = code.size(); i > 0 && value != 0; value /= 10) {
+  for (std::size_t i = code.size(); i > 0; value /= 10) {
     code[--i] = static_cast<char>('0' + value % 10);
   }
   return code;
