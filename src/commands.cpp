@@ -52,18 +52,18 @@ void reportUnexported(sqlite3_int64 id, const char* why) {
 
 constexpr char kTooLong[] = "its line would be longer than the 4096 bytes of a key";
 
-// The length of the export line of `count` accounts from `first`, with the largest batch numbers
-// that `accounts` can have, so that the real ones never make the line longer.
-std::size_t exportLength(const std::deque<MigrationAccount>& accounts, std::size_t first,
-                         std::size_t count) {
+// Whether the export line of `count` accounts from `first` is one to give, with the largest batch
+// numbers that `accounts` can have, so that the real ones never make the line longer.
+bool exportFits(const std::deque<MigrationAccount>& accounts, std::size_t first,
+                std::size_t count) {
   const auto start = accounts.begin() + static_cast<std::ptrdiff_t>(first);
   std::vector<MigrationAccount> part(start, start + static_cast<std::ptrdiff_t>(count));
   const auto largest = static_cast<std::int32_t>(accounts.size());
   std::string line = migrationUri(part, largest, largest, -1);
-  const std::size_t length = line.size();
+  const bool fits = !line.empty();
   wipe(line);
   for (MigrationAccount& account : part) wipe(account.secret);
-  return length;
+  return fits;
 }
 
 // Writes the accounts as phone app exports, the lines one export: each of at most
@@ -76,7 +76,7 @@ int writeMigrationUris(const std::deque<MigrationAccount>& accounts,
   for (std::size_t first = 0; first < accounts.size();) {
     std::size_t count = 0;
     while (count < kMaxMigrationAccounts && first + count < accounts.size() &&
-           exportLength(accounts, first, count + 1) <= kMaxKeyLength) {
+           exportFits(accounts, first, count + 1)) {
       ++count;
     }
     if (count == 0) {

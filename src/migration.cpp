@@ -15,6 +15,8 @@
 
 namespace {
 
+constexpr char kNotBase64[] = "data is not base64";
+
 // The fields of one account as the payload gives them, its texts pointing into the payload.
 struct AccountFields {
   std::string_view secret;
@@ -102,7 +104,8 @@ std::string readPayload(std::string_view payload, std::vector<AccountFields>& ac
 // `names[value]` where it has one, else `what` and the number.
 std::string enumName(std::int32_t value, std::initializer_list<const char*> names,
                      const char* what) {
-  if (value >= 0 && static_cast<std::size_t>(value) < names.size()) return names.begin()[value];
+  // A negative value, cast, is past every name.
+  if (static_cast<std::size_t>(value) < names.size()) return names.begin()[value];
   return std::string(what) + " " + std::to_string(value);
 }
 
@@ -137,7 +140,7 @@ std::string base64Decoded(const std::string& base64, std::string& bytes) {
   const std::size_t end = base64.find_last_not_of('=') + 1;  // 0 for none: npos + 1 wraps
   if (base64.size() % 4 != 0 || base64.size() - end > 2 ||
       base64.find_first_not_of(kAlphabet) < end) {
-    return "data is not base64";
+    return kNotBase64;
   }
   bytes.assign(base64.size() / 4 * 3, '\0');
   // At most kMaxKeyLength bytes, so the size fits an int. The text is checked already; should
@@ -147,7 +150,7 @@ std::string base64Decoded(const std::string& base64, std::string& bytes) {
                       reinterpret_cast<const unsigned char*>(base64.data()),
                       static_cast<int>(base64.size())) != static_cast<int>(bytes.size())) {
     wipe(bytes);
-    return "data is not base64";
+    return kNotBase64;
   }
   bytes.resize(bytes.size() - (base64.size() - end));
   return "";
@@ -239,20 +242,19 @@ std::string parseMigrationUri(const std::string& text, MigrationBatch& batch) {
 std::string migrationUri(const std::vector<MigrationAccount>& accounts, std::int32_t batchSize,
                          std::int32_t batchIndex, std::int32_t batchId) {
   if (accounts.size() > kMaxMigrationAccounts) return "";
-  // Every buffer that holds a secret is made once, big enough, so that none is left behind in
-  // memory that a growing one moved away from.
-  constexpr std::size_t kTextRoom = 6;     // a text field's number, type and length
-  constexpr std::size_t kNumberRoom = 11;  // a varint field's number, type and value
-  std::size_t accountRoom = 0;
+  // The texts alone, the site twice, are less than the payload and its base64: past the longest
+  // line, they are enough to tell.
+  std::size_t texts = 0;
   for (const MigrationAccount& account : accounts) {
-    accountRoom =
-        std::max(accountRoom, account.secret.size() + 2 * account.site.size() + 1 +
-                                  account.account.size() + 3 * kTextRoom + 3 * kNumberRoom);
+    texts += account.secret.size() + account.site.size() * 2 + account.account.size();
   }
+  if (texts > kMaxKeyLength) return "";
+  // Every buffer that holds a secret has room made once for the longest line, so that none is
+  // left behind in memory that a growing one moved away from.
   std::string message;
-  message.reserve(accountRoom);
+  message.reserve(kMaxKeyLength);
   std::string payload;
-  payload.reserve(accounts.size() * (kTextRoom + accountRoom) + 4 * kNumberRoom);
+  payload.reserve(kMaxKeyLength);
   for (const MigrationAccount& account : accounts) {
     writeText(message, 1, account.secret);
     writeText(message, 2,
@@ -269,13 +271,13 @@ std::string migrationUri(const std::vector<MigrationAccount>& accounts, std::int
   writeInt32(payload, 4, batchIndex);
   writeInt32(payload, 5, batchId);
 
-  std::string base64((payload.size() + 2) / 3 * 4 + 1, '\0');  // and libcrypto's '\0'
+  std::string base64(EVP_ENCODE_LENGTH(payload.size()), '\0');
   base64.resize(static_cast<std::size_t>(EVP_EncodeBlock(
       reinterpret_cast<unsigned char*>(base64.data()),
       reinterpret_cast<const unsigned char*>(payload.data()), static_cast<int>(payload.size()))));
   wipe(payload);
   std::string uri = "otpauth-migration://offline?data=";
-  uri.reserve(uri.size() + 3 * base64.size());
+  uri.reserve(uri.size() + 3 * base64.size());  // each byte escaped at most
   for (const char c : base64) {
     if (c == '+') {
       uri += "%2B";
@@ -288,5 +290,6 @@ std::string migrationUri(const std::vector<MigrationAccount>& accounts, std::int
     }
   }
   wipe(base64);
+  if (uri.size() > kMaxKeyLength) wipe(uri);
   return uri;
 }

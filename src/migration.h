@@ -41,7 +41,8 @@ std::string parseMigrationUri(const std::string& text, MigrationBatch& batch);
 // The transfer URI of code `batchIndex` (from 0) of `batchSize` in the export `batchId`, holding
 // `accounts`, each a six-digit SHA1 TOTP that names "SITE:ACCOUNT" (the account alone where the
 // site is empty) with its site as issuer. Empty for more than kMaxMigrationAccounts accounts, which
-// are more than one QR code of the app holds.
+// are more than one QR code of the app holds, and for a line longer than kMaxKeyLength, which
+// addcode would not take back.
 inline constexpr std::size_t kMaxMigrationAccounts = 10;
 std::string migrationUri(const std::vector<MigrationAccount>& accounts, std::int32_t batchSize,
                          std::int32_t batchIndex, std::int32_t batchId);
