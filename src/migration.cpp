@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <numeric>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -244,10 +245,11 @@ std::string migrationUri(const std::vector<MigrationAccount>& accounts, std::int
   if (accounts.size() > kMaxMigrationAccounts) return "";
   // The texts alone, the site twice, are less than the payload and its base64: past the longest
   // line, they are enough to tell.
-  std::size_t texts = 0;
-  for (const MigrationAccount& account : accounts) {
-    texts += account.secret.size() + account.site.size() * 2 + account.account.size();
-  }
+  const std::size_t texts = std::accumulate(
+      accounts.begin(), accounts.end(), std::size_t{0},
+      [](std::size_t sum, const MigrationAccount& account) {
+        return sum + account.secret.size() + account.site.size() * 2 + account.account.size();
+      });
   if (texts > kMaxKeyLength) return "";
   // Every buffer that holds a secret has room made once for the longest line, so that none is
   // left behind in memory that a growing one moved away from.
