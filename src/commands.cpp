@@ -198,14 +198,15 @@ int listCodes(sqlite3* db, const Invocation& /*invocation*/) {
   const StatementPtr stmt(prepareStatement(db, sql_select), &sqlite3_finalize);
   if (!stmt) return 1;
   int result = SQLITE_OK;
-  std::string line;  // one buffer for every row's line
+  std::string line;    // one buffer for every row's line
+  std::string secret;  // and one for every row's key
   while ((result = sqlite3_step(stmt.get())) == SQLITE_ROW) {
     const sqlite3_int64 id = sqlite3_column_int64(stmt.get(), 0);
     // The key ends at a NUL byte, as when its column was read as a C string: the codes of a store
     // from elsewhere stay those it gave before.
     const std::string_view keyText = columnText(stmt.get(), 1);
-    const std::optional<std::string> code =
-        generateOTP(base32Decode(keyText.substr(0, keyText.find('\0'))), kTimeStep, kCodeDigits);
+    base32Decode(keyText.substr(0, keyText.find('\0')), secret);
+    const std::optional<std::string> code = generateOTP(secret, kTimeStep, kCodeDigits);
     if (!code) return 1;
     line.clear();
     appendRecordLine(line, id, columnText(stmt.get(), 2), columnText(stmt.get(), 3), *code);

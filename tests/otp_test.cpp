@@ -29,9 +29,11 @@ TEST(Base32Encode, WritesUpperCaseUnpaddedTextThatDecodesBack) {
       {"foo", "MZXW6"},
       {"foobar", "MZXW6YTBOI"},
       {base32Decode("ABCDEFGHIJKLMNOPQRSTUVWXYZ234567"), "ABCDEFGHIJKLMNOPQRSTUVWXYZ234567"}};
+  std::string decoded = "room that holds more than any row's bytes";  // reused, as lscodes does
   for (const auto& [bytes, base32] : rows) {
     EXPECT_EQ(base32Encode(bytes), base32) << base32;
-    EXPECT_EQ(base32Decode(base32), bytes) << base32;
+    base32Decode(base32, decoded);
+    EXPECT_EQ(decoded, bytes) << base32;
   }
 }
 
