@@ -39,6 +39,13 @@ std::string_view columnText(sqlite3_stmt* stmt, int column) {
                          : std::string_view();
 }
 
+// The key of the current row, which ends at a NUL byte, as when its column was read as a C string:
+// the codes of a store from elsewhere stay those it gave before.
+std::string_view columnKey(sqlite3_stmt* stmt) {
+  const unsigned char* text = sqlite3_column_text(stmt, 1);
+  return text != nullptr ? std::string_view(reinterpret_cast<const char*>(text)) : std::string_view();
+}
+
 // Writes `line` and a newline, and wipes it; its room stays for the next line.
 void writeSecretLine(std::string& line) {
   std::cout.write(line.data(), static_cast<std::streamsize>(line.size())).put('\n').flush();
@@ -202,10 +209,7 @@ int listCodes(sqlite3* db, const Invocation& /*invocation*/) {
   std::string secret;  // and one for every row's key
   while ((result = sqlite3_step(stmt.get())) == SQLITE_ROW) {
     const sqlite3_int64 id = sqlite3_column_int64(stmt.get(), 0);
-    // The key ends at a NUL byte, as when its column was read as a C string: the codes of a store
-    // from elsewhere stay those it gave before.
-    const std::string_view keyText = columnText(stmt.get(), 1);
-    base32Decode(keyText.substr(0, keyText.find('\0')), secret);
+    base32Decode(columnKey(stmt.get()), secret);
     const std::optional<std::string> code = generateOTP(secret, kTimeStep, kCodeDigits);
     if (!code) return 1;
     line.clear();
@@ -238,8 +242,7 @@ int exportCodes(sqlite3* db, const Invocation& invocation) {
   while ((result = sqlite3_step(stmt.get())) == SQLITE_ROW) {
     found = true;
     const sqlite3_int64 id = sqlite3_column_int64(stmt.get(), 0);
-    const std::string_view keyText = columnText(stmt.get(), 1);
-    std::string secret = base32Decode(keyText.substr(0, keyText.find('\0')));
+    std::string secret = base32Decode(columnKey(stmt.get()));
     if (secret.empty()) {
       reportUnexported(id, "its key holds not one whole byte");
       status = 1;
