@@ -43,7 +43,8 @@ std::string_view columnText(sqlite3_stmt* stmt, int column) {
 // the codes of a store from elsewhere stay those it gave before.
 std::string_view columnKey(sqlite3_stmt* stmt) {
   const unsigned char* text = sqlite3_column_text(stmt, 1);
-  return text != nullptr ? std::string_view(reinterpret_cast<const char*>(text)) : std::string_view();
+  return text != nullptr ? std::string_view(reinterpret_cast<const char*>(text))
+                         : std::string_view();
 }
 
 // Writes `line` and a newline, and wipes it; its room stays for the next line.

@@ -109,8 +109,8 @@ sqlite3* openStore() {
   }
 
   sqlite3* opened = nullptr;
-  // One thread uses the connection, so it needs no mutex of its own: each call to SQLite costs less,
-  // and a listing makes seven a row.
+  // One thread uses the connection, so it needs no mutex of its own: each call to SQLite costs
+  // less, and a listing makes seven a row.
   const int result =
       sqlite3_open_v2(kFileName, &opened, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   // SQLite hands back a connection to close even where it could not open the file.
