@@ -26,13 +26,12 @@ constexpr int base32ValueOf(unsigned int c) {
 
 // The same for every byte, looked up: a key is decoded for each row that lscodes lists, and a load
 // is cheaper there than three range tests.
-constexpr std::array<signed char, 256> kBase32Values = [] {
+constexpr std::array<signed char, 256> base32Values() {
   std::array<signed char, 256> values{};
-  for (unsigned int c = 0; c < values.size(); ++c) {
-    values[c] = static_cast<signed char>(base32ValueOf(c));
-  }
+  for (unsigned int c = 0; c <= 0xFF; ++c) values[c] = static_cast<signed char>(base32ValueOf(c));
   return values;
-}();
+}
+constexpr std::array<signed char, 256> kBase32Values = base32Values();
 
 int base32Value(unsigned char c) { return kBase32Values[c]; }
 
