@@ -1,12 +1,11 @@
 #include "command_line.h"
 
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <initializer_list>
 #include <iostream>
 #include <iterator>
 #include <optional>
+#include <sstream>
 #include <vector>
 
 #include <sys/stat.h>
@@ -17,6 +16,7 @@
 #include "key_uri.h"
 #include "migration.h"
 #include "otp.h"
+#include "output.h"
 #include "record_text.h"
 #include "store.h"
 
@@ -44,16 +44,17 @@ void showUsage(std::ostream& out, const std::string& appname) {
       << "\texportcodes [--id=<id>] [--format=uri|migration]" << std::endl;
 }
 
-// What --help tells beyond the usage text.
-void showHelp(const std::string& appname) {
-  showUsage(std::cout, appname);
-  std::cout << "--key=- reads the key from standard input, without echo on a terminal.\n"
-               "A key may be base32 text, an otpauth:// URI or a phone app's export"
-               " (otpauth-migration://).\n"
-               "--format=uri writes otpauth:// URIs (the default), --format=migration phone app"
-               " exports of ten accounts a line.\n"
-               "See kavro(1)."
-            << std::endl;
+// The usage text and what --help tells beyond it.
+bool showHelp(const std::string& appname) {
+  std::ostringstream help;
+  showUsage(help, appname);
+  help << "--key=- reads the key from standard input, without echo on a terminal.\n"
+          "A key may be base32 text, an otpauth:// URI or a phone app's export"
+          " (otpauth-migration://).\n"
+          "--format=uri writes otpauth:// URIs (the default), --format=migration phone app"
+          " exports of ten accounts a line.\n"
+          "See kavro(1).\n";
+  return writeOutput(help.str());
 }
 
 // argv[1] is the command word; it is scanned as a possible option like every later argument.
@@ -206,14 +207,6 @@ bool completeOptions(const Command& command, Invocation& invocation,
   });
 }
 
-// Writes the error line of a result that could not be written; true when there is none. Every
-// result line is flushed, so a failed write shows here; a result the user never saw is no success.
-bool outputWritten() {
-  if (std::cout) return true;
-  std::cerr << "Error writing output: " << std::strerror(errno) << std::endl;
-  return false;
-}
-
 }  // namespace
 
 int runCommandLine(int argc, const char* const argv[]) {
@@ -223,14 +216,8 @@ int runCommandLine(int argc, const char* const argv[]) {
   // argv[argc] is a null pointer, so argv[0] is one where there is no program name.
   const std::string appname = argv[0] != nullptr ? argv[0] : "kavro";
   const std::string word = argc < 2 ? "" : argv[1];
-  if (word == "--help" || word == "-h") {
-    showHelp(appname);
-    return outputWritten() ? 0 : 1;
-  }
-  if (word == "--version") {
-    std::cout << "kavro " KAVRO_VERSION << std::endl;
-    return outputWritten() ? 0 : 1;
-  }
+  if (word == "--help" || word == "-h") return showHelp(appname) ? 0 : 1;
+  if (word == "--version") return writeOutput("kavro " KAVRO_VERSION "\n") ? 0 : 1;
   const Command* command = findCommand(word);
   if (command == nullptr) {
     showUsage(std::cerr, appname);
@@ -243,5 +230,5 @@ int runCommandLine(int argc, const char* const argv[]) {
                          : 1;
   wipe(invocation.key);
   for (MigrationAccount& account : invocation.exported.accounts) wipe(account.secret);
-  return status == 0 && outputWritten() ? 0 : 1;
+  return status;
 }

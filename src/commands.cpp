@@ -15,6 +15,7 @@
 #include "key_uri.h"
 #include "migration.h"
 #include "otp.h"
+#include "output.h"
 #include "record_text.h"
 #include "store.h"
 
@@ -47,10 +48,13 @@ std::string_view columnKey(sqlite3_stmt* stmt) {
                          : std::string_view();
 }
 
-// Writes `line` and a newline, and wipes it; its room stays for the next line.
-void writeSecretLine(std::string& line) {
-  std::cout.write(line.data(), static_cast<std::streamsize>(line.size())).put('\n').flush();
+// Writes `line` and a newline, and wipes it; its room stays for the next line. False when it could
+// not be written.
+bool writeSecretLine(std::string& line) {
+  line.push_back('\n');
+  const bool written = writeOutput(line);
   wipe(line);
+  return written;
 }
 
 // Writes "Cannot export ID <id>: <why>" as one line on standard error.
@@ -104,8 +108,9 @@ int writeMigrationUris(const std::deque<MigrationAccount>& accounts,
     std::vector<MigrationAccount> part(start, start + static_cast<std::ptrdiff_t>(parts[i].second));
     std::string line = migrationUri(part, static_cast<std::int32_t>(parts.size()),
                                     static_cast<std::int32_t>(i), batchId);
-    writeSecretLine(line);
+    const bool written = writeSecretLine(line);
     for (MigrationAccount& account : part) wipe(account.secret);
+    if (!written) return 1;
   }
   return status;
 }
@@ -156,7 +161,7 @@ int addExported(sqlite3* db, const MigrationBatch& exported) {
     line.clear();
     appendRecordLine(line, ids[i], exported.accounts[i].site, exported.accounts[i].account,
                      codes[i]);
-    std::cout.write(line.data(), static_cast<std::streamsize>(line.size())).flush();
+    if (!writeOutput(line)) return 1;
   }
   if (exported.batchSize > 1) {
     std::cerr << "Warning: this is part " << exported.batchIndex + 1 << " of " << exported.batchSize
@@ -182,8 +187,7 @@ int addCode(sqlite3* db, const Invocation& invocation) {
     reportStoreError(kInsertError, db);
     return 1;
   }
-  std::cout << "Generated code: " << *code << std::endl;
-  return 0;
+  return writeOutput("Generated code: " + *code + "\n") ? 0 : 1;
 }
 
 int deleteCode(sqlite3* db, const Invocation& invocation) {
@@ -198,8 +202,7 @@ int deleteCode(sqlite3* db, const Invocation& invocation) {
     std::cerr << "No record with ID " << invocation.id << std::endl;
     return 1;
   }
-  std::cout << "ID " << invocation.id << " deleted successfully." << std::endl;
-  return 0;
+  return writeOutput("ID " + invocation.id + " deleted successfully.\n") ? 0 : 1;
 }
 
 int listCodes(sqlite3* db, const Invocation& /*invocation*/) {
@@ -215,8 +218,7 @@ int listCodes(sqlite3* db, const Invocation& /*invocation*/) {
     if (!code) return 1;
     line.clear();
     appendRecordLine(line, id, columnText(stmt.get(), 2), columnText(stmt.get(), 3), *code);
-    // Flushed a line at a time, so that a failed write shows at once.
-    std::cout.write(line.data(), static_cast<std::streamsize>(line.size())).flush();
+    if (!writeOutput(line)) return 1;
   }
   if (result != SQLITE_DONE) {
     reportStoreError(kRetrieveError, db);
@@ -249,12 +251,13 @@ int exportCodes(sqlite3* db, const Invocation& invocation) {
       status = 1;
     } else if (uri) {
       appendKeyUri(line, secret, columnText(stmt.get(), 2), columnText(stmt.get(), 3));
-      if (line.size() <= kMaxKeyLength) {
-        writeSecretLine(line);
-      } else {
+      if (line.size() > kMaxKeyLength) {
         wipe(line);
         reportUnexported(id, kTooLong);
         status = 1;
+      } else if (!writeSecretLine(line)) {
+        wipe(secret);
+        return 1;
       }
     } else {
       accounts.push_back({std::move(secret), std::string(columnText(stmt.get(), 2)),
@@ -281,8 +284,7 @@ int verifyCode(sqlite3* /*db*/, const Invocation& invocation) {
   const std::optional<bool> verified = verifyOTP(secret, invocation.code, kTimeStep, kCodeDigits);
   wipe(secret);
   if (!verified) return 1;
-  std::cout << "Code verified: " << (*verified ? "true" : "false") << std::endl;
-  return 0;
+  return writeOutput(*verified ? "Code verified: true\n" : "Code verified: false\n") ? 0 : 1;
 }
 
 int runCommand(const Invocation& invocation, CommandFunction carryOut) {

@@ -1,6 +1,5 @@
 // The program: kavro's command line, run in a process that keeps its secrets to itself.
 #include <cstdlib>
-#include <ios>
 
 #if __has_include(<sys/prctl.h>)
 #include <sys/prctl.h>
@@ -14,8 +13,5 @@ int main(int argc, char* argv[]) {
   // read it.
   prctl(PR_SET_DUMPABLE, 0);
 #endif
-  // kavro writes through iostreams alone: their own buffers, rather than a call into stdio and its
-  // lock for every write.
-  std::ios::sync_with_stdio(false);
   return runCommandLine(argc, argv);
 }
