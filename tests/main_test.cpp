@@ -246,9 +246,9 @@ ID: 3	Site: 	Account: carol	Generated code: CODE
 $ kavro addcode --key=otpauth-migration://offline?data=CiYKFDEyMzQ1Njc4OTAxMjM0NTY3ODkwEghFeDphbGljZRoCRXgwAhABGAMgASj5%2F%2F%2F%2F%2F%2F%2F%2F%2F%2F8B 2>&1
 ID: 4	Site: Ex	Account: alice	Generated code: CODE
 Warning: this is part 2 of 3 of the export: add the other parts as well
-$ kavro addcode --key='gezd gnbv gy3t qojq gezd gnbv gy3t qojq' --site='a:b c' --account='x/%#&+ é-._~' && kavro exportcodes --id=5 && kavro exportcodes --id=3 --format=uri
+$ kavro addcode --key='gezd gnbv gy3t qojq gezd gnbv gy3t qojq' --site='a:b c' --account='/x%#&+ é-._~AZaz09' && kavro exportcodes --id=5 && kavro exportcodes --id=3 --format=uri
 Generated code: CODE
-otpauth://totp/a%3Ab%20c:x%2F%25%23%26%2B%20%C3%A9-._~?secret=GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ&issuer=a%3Ab%20c
+otpauth://totp/a%3Ab%20c:%2Fx%25%23%26%2B%20%C3%A9-._~AZaz09?secret=GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ&issuer=a%3Ab%20c
 otpauth://totp/carol?secret=GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ
 $ kavro exportcodes --id=9 => ! No record with ID 9
 $ kavro exportcodes --format=qr => ! Invalid format: qr
