@@ -299,6 +299,8 @@ TEST(Kavro, AsksForKeyOnTerminalUnseen) {
        "Error reading key: standard input is a terminal other than the "
        "controlling one\r\n",
        1 << 8},
+      {"LD_PRELOAD=" KAVRO_FAILING_READ " " + kavro, "",
+       ask + "\r\nError reading key: Resource temporarily unavailable\r\n", 1 << 8},
       {"trap '' TERM; " + kavro, "AB|<TERM>|\n", ask + no, 0},
       {"exec " + kavro, "\x03", ask + "\r\n", SIGINT},
       {"set -m; " + kavro + "; stty -a | grep -ow -- -*echo; fg", "\x1a|AB\n",
