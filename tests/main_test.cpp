@@ -35,11 +35,11 @@ std::string contents(std::istream&& file) {
 }
 
 // Plays a session in a fresh directory: "$ " lines run in sh with umask 0, kavro on PATH, K a key
-// whose current code is "CODE", preloaded libraries NO_HMAC, BAD_READ and LAX (see tests/), and a
-// libcrypto configuration that breaks HMAC; "% " lines run SQL on kavro.db, held open till the
-// next line has run. A line's output follows " => " or stands below it, errors marked "! ",
-// "Missing …" followed by the usage text. A line that writes an error must exit with 1 and leave
-// kavro.db as it was, others with 0.
+// whose current code is "CODE", preloaded libraries NO_HMAC, BAD_READ, LAX and NO_OPEN (see
+// tests/), and a libcrypto configuration that breaks HMAC; "% " lines run SQL on kavro.db, held
+// open till the next line has run. A line's output follows " => " or stands below it, errors marked
+// "! ", "Missing …" followed by the usage text. A line that writes an error must exit with 1 and
+// leave kavro.db as it was, others with 0.
 void play(const std::string& session) {
   const std::string text =
       std::regex_replace(std::regex_replace(session, std::regex(" => "), "\n"),
@@ -66,7 +66,7 @@ void play(const std::string& session) {
     const int status = WEXITSTATUS(std::system(
         ("cd '" + dir + "' && umask 0 && export PATH=" KAVRO_BIN_DIR ":$PATH K=" + kKey +
          " NO_HMAC=" KAVRO_NO_HMAC " BAD_READ=" KAVRO_FAILING_READ " LAX=" KAVRO_SECURE_DELETE_OFF
-         " OPENSSL_CONF=" KAVRO_UNLOADABLE_OPENSSL_CONF " && (" +
+         " NO_OPEN=" KAVRO_FAILING_OPEN " OPENSSL_CONF=" KAVRO_UNLOADABLE_OPENSSL_CONF " && (" +
          command.substr(2) + ") </dev/null >.out 2>.err; s=$?; sed 's/^/! /' .err >>.out; exit $s")
             .c_str()));
     sqlite3_close(held);
@@ -141,6 +141,7 @@ $ timeout 1 kavro lscodes >/dev/null
 $ LD_PRELOAD=$NO_HMAC kavro addcode --key=AA --site=s --account=a => ! Error computing code: HMAC-SHA1 gave no digest
 $ LD_PRELOAD=$NO_HMAC kavro lscodes => ! Error computing code: HMAC-SHA1 gave no digest
 $ LD_PRELOAD=$NO_HMAC kavro vercode --key=AA --code=1 => ! Error computing code: HMAC-SHA1 gave no digest
+$ LD_PRELOAD=$NO_OPEN kavro lscodes => ! Error opening database: automatic extension loading failed: refused
 $ dd if=/dev/zero of=kavro.db bs=4096 seek=4 count=1 conv=notrunc status=none
 $ kavro lscodes
 ID: 1	Site: s	Account: a	Generated code: CODE

@@ -59,6 +59,7 @@ TEST(Migration, ReadsWhatTheAppExports) {
       {"+ and / unescaped", kPrefix + kTwo + "+dK0////////AQ%3D%3D", two},
       {"issuer with a colon, no issuer", kExport,
        "0/3 | JBSWY3DPEHPK3PXP My:Site alice | AD7Q  bob"},
+      {"no batch fields", kPrefix + "CgwKAWESAW4gASgBMAI%3D", "0/0 | ME  n"},
   };
   EXPECT_TRUE(isMigrationUri("OTPAUTH-Migration:"));
   EXPECT_FALSE(isMigrationUri("otpauth://totp/a?secret=MF"));
