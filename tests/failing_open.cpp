@@ -1,5 +1,4 @@
-// Preloaded into kavro, it makes every connection to SQLite fail as it opens, as a store that
-// SQLite cannot open would.
+// Preloaded into kavro, it makes every connection to SQLite fail as it opens.
 #include <sqlite3.h>
 
 static int refuse(sqlite3* /*db*/, char** error, const void* /*api*/) {

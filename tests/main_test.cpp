@@ -193,13 +193,7 @@ $ ! grep -q -e $K -e 'gezd-gnbv gy3t' kavro.db && grep -q GEZDGNBVGY3TQOJQ-GEZD 
 $ kavro delcode --id=4294967297 => ! Error deleting data: kept
 % DROP TRIGGER keep
 $ kavro delcode --id=4294967297 => ID 4294967297 deleted successfully.
-$ for c in lscodes --help --version "vercode --key=$K --code=1" exportcodes 'exportcodes --format=migration'; do kavro $c >/dev/full && exit; done
-! Error writing output: No space left on device
-! Error writing output: No space left on device
-! Error writing output: No space left on device
-! Error writing output: No space left on device
-! Error writing output: No space left on device
-! Error writing output: No space left on device
+$ for c in lscodes --help --version "vercode --key=$K --code=1" exportcodes 'exportcodes --format=migration'; do kavro $c 2>&1 >/dev/full && break; done | uniq -c =>       6 Error writing output: No space left on device
 $ mkdir -m 700 d && mv kavro.db d/mine.db && ln -s d/mine.db kavro.db && chmod 604 d/mine.db && chmod 1777 . && kavro lscodes 2>&1
 Warning: group or others may read the secrets in kavro.db: chmod 600 kavro.db
 Warning: others may write the directory of kavro.db, and so replace it or plant its journal: keep the store in a directory of your own

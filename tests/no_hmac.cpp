@@ -1,5 +1,4 @@
-// Preloaded into kavro in place of libcrypto's HMAC, it fails as a broken libcrypto might: with a
-// digest shorter than SHA-1's.
+// Preloaded into kavro in place of libcrypto's HMAC, it fails with a digest shorter than SHA-1's.
 #include <cstddef>
 
 extern "C" unsigned char* HMAC(const void* /*md*/, const void* /*key*/, int /*keyLength*/,
