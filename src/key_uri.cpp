@@ -225,9 +225,10 @@ void appendKeyUri(std::string& uri, const std::string& secret, std::string_view 
   constexpr std::string_view kIssuer = "&issuer=";
   std::string base32 = base32Encode(secret);
   const std::size_t siteSize = site.empty() ? 0 : escapedSize(site) * 2 + 1 + kIssuer.size();
-  // All the room first, so that the text is never moved with the secret in it.
+  // All the room first, the line end a caller writes after it too, so that the text is never
+  // moved with the secret in it.
   uri.reserve(uri.size() + kStart.size() + siteSize + escapedSize(account) + kSecret.size() +
-              base32.size());
+              base32.size() + 1);
   uri += kStart;
   if (!site.empty()) {
     appendEscaped(site);

@@ -45,6 +45,7 @@ std::optional<std::string> percentDecoded(std::string_view text);
 // Appends the otpauth URI of the key bytes `secret` with its site and account, as an
 // authenticator app reads it: otpauth://totp/SITE:ACCOUNT?secret=BASE32&issuer=SITE, or without
 // the site's two places where it is empty. Site and account are percent-escaped, the secret
-// canonical base32. `uri` grows once, so that no copy of the secret is left where it was.
+// canonical base32. `uri` grows once, with room for a line end after it, so that no copy of the
+// secret is left where it was.
 void appendKeyUri(std::string& uri, const std::string& secret, std::string_view site,
                   std::string_view account);
