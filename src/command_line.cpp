@@ -6,6 +6,7 @@
 #include <iterator>
 #include <optional>
 #include <sstream>
+#include <string_view>
 #include <vector>
 
 #include <sys/stat.h>
@@ -57,29 +58,6 @@ bool showHelp(const std::string& appname) {
   return writeOutput(help.str());
 }
 
-// argv[1] is the command word; it is scanned as a possible option like every later argument.
-// `given` gets each option that appears, with a value or without.
-Invocation scanArguments(int argc, const char* const argv[], std::vector<const Option*>& given) {
-  Invocation invocation;
-  invocation.mode = argv[1];
-  for (int i = 1; i < argc; ++i) {
-    const std::string argument = argv[i];
-    if (argument.compare(0, 2, "--") != 0) continue;
-    const std::string::size_type equalsPos = argument.find('=');
-    const std::string var =
-        argument.substr(2, equalsPos == std::string::npos ? equalsPos : equalsPos - 2);
-    // Without "=" an option has no value: in "--key SECRET" the secret is a word of its own, and
-    // taking "--key" itself for the secret would store a wrong one.
-    const std::string val = equalsPos == std::string::npos ? "" : argument.substr(equalsPos + 1);
-    for (const Option* option : kOptions) {
-      if (var != option->name) continue;
-      invocation.*option->field = val;
-      given.push_back(option);
-    }
-  }
-  return invocation;
-}
-
 // A command: its word, the options it needs in the order they are checked, those it may take,
 // checked when given, and what carries it out.
 struct Command {
@@ -95,6 +73,51 @@ constexpr Command kCommands[] = {
     {"vercode", {&kKey, &kCode}, {}, verifyCode},
     {"exportcodes", {}, {&kId, &kFormat}, exportCodes},
 };
+
+// Whether `command` needs or may take `option`.
+bool takes(const Command& command, const Option* option) {
+  return std::find(command.needs.begin(), command.needs.end(), option) != command.needs.end() ||
+         std::find(command.mayTake.begin(), command.mayTake.end(), option) !=
+             command.mayTake.end();
+}
+
+// Scans the arguments after the command word into `invocation`; `given` gets each option that
+// appears. Returns why they are not options of kavro's, or empty. Every one must be
+// "--<name>=<value>": a stray word is most often part of a value that held spaces, such as a key
+// copied as shown, and dropping it would store a wrong key; it is never quoted, since it may be a
+// secret. An option that only another command takes is passed over.
+std::string scanArguments(int argc, const char* const argv[], const Command& command,
+                          Invocation& invocation, std::vector<const Option*>& given) {
+  for (int i = 2; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument.compare(0, 2, "--") != 0) {
+      return "Unexpected argument " + std::to_string(i) +
+             ": not an option; quote a value that holds spaces, and write options as "
+             "--name=value";
+    }
+    const std::string_view::size_type equalsPos = argument.find('=');
+    const std::string_view var =
+        argument.substr(2, equalsPos == std::string_view::npos ? equalsPos : equalsPos - 2);
+    const Option* const* option =
+        std::find_if(std::begin(kOptions), std::end(kOptions),
+                     [&var](const Option* known) { return var == known->name; });
+    if (option == std::end(kOptions)) {
+      std::string unknown = "Unknown option: --";
+      appendEscaped(unknown, var);
+      return unknown;
+    }
+    // In "--key SECRET" the secret is a word of its own, and taking "--key" itself for the
+    // secret would store a wrong one.
+    if (equalsPos == std::string_view::npos) {
+      if (!takes(command, *option)) continue;
+      return std::string("Missing ") + (*option)->name + ": write it as --" + (*option)->name +
+             "=<value>";
+    }
+    invocation.*(*option)->field = argument.substr(equalsPos + 1);
+    given.push_back(*option);
+  }
+  return "";
+}
 
 const Command* findCommand(const std::string& word) {
   const Command* command = std::find_if(std::begin(kCommands), std::end(kCommands),
@@ -127,8 +150,10 @@ bool completeExport(Invocation& invocation, bool takesExport) {
 
 // Makes the key base32 text: reads it from standard input when it is "-", and takes an otpauth
 // URI apart, its site and account standing in for those not given, or a phone app's export,
-// where `takesExport`, into its accounts. Returns false after the message of the problem.
-bool completeKey(Invocation& invocation, bool takesExport, const std::string& appname) {
+// where `takesExport`, into its accounts. `named` gets the options that the URI filled in, which
+// may be empty. Returns false after the message of the problem.
+bool completeKey(Invocation& invocation, bool takesExport, std::vector<const Option*>& named,
+                 const std::string& appname) {
   // A store that is there is checked before anyone types a secret for a run bound to fail; a new
   // one is made only once the run goes ahead.
   if (invocation.key == "-") {
@@ -147,22 +172,27 @@ bool completeKey(Invocation& invocation, bool takesExport, const std::string& ap
   if (!valid(kKey.name, parseKeyUri(invocation.key, uri))) return false;
   wipe(invocation.key);
   invocation.key.swap(uri.secret);
-  if (invocation.site.empty()) invocation.site = uri.site;
-  if (invocation.account.empty()) invocation.account = uri.account;
+  for (const auto& [option, text] : {std::pair{&kSite, &uri.site}, {&kAccount, &uri.account}}) {
+    if (!*text || !(invocation.*option->field).empty()) continue;
+    invocation.*option->field = **text;
+    named.push_back(option);
+  }
   return true;
 }
 
-// Checks one option the command needs or was given: it has a value, an id is one, a format is
-// one of exportcodes', and a site or an account holds no control character, as text for one line
-// of lscodes. Returns false after the message.
-bool checkOption(const Option* option, const Invocation& invocation, const std::string& appname) {
+// Checks one option the command needs or was given: it has a value (unless `mayBeEmpty`), an id is
+// one, a format is one of exportcodes', and a site or an account holds no control character, as
+// text for one line of lscodes; an account does not begin with a space, which an otpauth URI's
+// reader drops. Returns false after the message.
+bool checkOption(const Option* option, const Invocation& invocation, const std::string& appname,
+                 bool mayBeEmpty = false) {
   const std::string& value = invocation.*option->field;
   if (option == &kFormat && value != "uri" && value != "migration") {
     std::cerr << "Invalid format: " << value << std::endl;
     showUsage(std::cerr, appname);
     return false;
   }
-  if (value.empty()) {
+  if (value.empty() && !mayBeEmpty) {
     reportMissing(option->name, appname);
     return false;
   }
@@ -170,14 +200,17 @@ bool checkOption(const Option* option, const Invocation& invocation, const std::
     std::cerr << "Invalid id: " << value << std::endl;
     return false;
   }
+  if (option == &kAccount && value.compare(0, 1, " ") == 0) {
+    return valid(option->name, "it begins with a space, which no otpauth URI keeps");
+  }
   return (option != &kSite && option != &kAccount) || valid(option->name, controlProblem(value));
 }
 
 // Fills in and checks what the command needs (see completeKey and checkOption), in the order of
 // its options. The key is read last, so that nobody types a secret for a command that fails
-// anyway; a site or an account that a URI may give is looked for once the key is known. Returns
-// false after the message of the first problem, followed by the usage text where an option is
-// missing.
+// anyway; a site or an account that a URI may give is looked for once the key is known. A record
+// to store must come back from exportcodes as it went in. Returns false after the message of the
+// first problem, followed by the usage text where an option is missing.
 bool completeOptions(const Command& command, Invocation& invocation,
                      const std::vector<const Option*>& given, const std::string& appname) {
   for (const Option* option : command.mayTake) {
@@ -199,12 +232,22 @@ bool completeOptions(const Command& command, Invocation& invocation,
       return false;
     }
   }
-  if (needsKey && !completeKey(invocation, command.carryOut == addCode, appname)) return false;
+  std::vector<const Option*> named;
+  const bool adds = command.carryOut == addCode;
+  if (needsKey && !completeKey(invocation, adds, named, appname)) return false;
   // An export's sites and accounts were checked with it.
   if (!invocation.exported.accounts.empty()) return true;
-  return std::all_of(later.begin(), later.end(), [&](const Option* option) {
-    return checkOption(option, invocation, appname);
-  });
+  for (const Option* option : later) {
+    const bool fromUri = std::find(named.begin(), named.end(), option) != named.end();
+    if (!checkOption(option, invocation, appname, fromUri)) return false;
+  }
+  if (!adds) return true;
+  MigrationAccount record{base32Decode(invocation.key), invocation.site, invocation.account};
+  const bool fits = fitsExportLine(record);
+  wipe(record.secret);
+  return valid("record", fits ? ""
+                               : "key, site and account would make an export line longer than " +
+                                     std::to_string(kMaxKeyLength) + " bytes");
 }
 
 }  // namespace
@@ -215,16 +258,36 @@ int runCommandLine(int argc, const char* const argv[]) {
   umask(077);
   // argv[argc] is a null pointer, so argv[0] is one where there is no program name.
   const std::string appname = argv[0] != nullptr ? argv[0] : "kavro";
-  const std::string word = argc < 2 ? "" : argv[1];
-  if (word == "--help" || word == "-h") return showHelp(appname) ? 0 : 1;
-  if (word == "--version") return writeOutput("kavro " KAVRO_VERSION "\n") ? 0 : 1;
-  const Command* command = findCommand(word);
-  if (command == nullptr) {
+  // Asked for anywhere, help is all that runs: "exportcodes --help" must not print the secrets.
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view argument = argv[i];
+    if (argument == "--help" || argument == "-h") return showHelp(appname) ? 0 : 1;
+    if (argument == "--version") return writeOutput("kavro " KAVRO_VERSION "\n") ? 0 : 1;
+  }
+  if (argc < 2) {
     showUsage(std::cerr, appname);
     return 1;
   }
+  const std::string word = argv[1];
+  const Command* command = findCommand(word);
+  Invocation invocation;
+  invocation.mode = word;
   std::vector<const Option*> given;
-  Invocation invocation = scanArguments(argc, argv, given);
+  std::string problem;
+  if (word.compare(0, 1, "-") == 0) {
+    // Never repeated: an option put first may hold a key.
+    problem = "Missing command: the command comes first, before its options";
+  } else if (command == nullptr) {
+    problem = "Unknown command: ";
+    appendEscaped(problem, word);
+  } else {
+    problem = scanArguments(argc, argv, *command, invocation, given);
+  }
+  if (!problem.empty()) {
+    std::cerr << problem << std::endl;
+    showUsage(std::cerr, appname);
+    return 1;
+  }
   const int status = completeOptions(*command, invocation, given, appname)
                          ? runCommand(invocation, command->carryOut)
                          : 1;

@@ -192,7 +192,13 @@ std::string parseKeyUri(const std::string& text, KeyUri& uri) {
   if (!label) return "'%' not followed by two hex digits in the label";
   KeyUri read;
   read.secret.swap(*parameters.secret);
-  splitLabel(parameters.issuer.value_or(""), *label, read.site, read.account);
+  std::string site;
+  std::string account;
+  const std::string issuer = parameters.issuer.value_or("");
+  splitLabel(issuer, *label, site, account);
+  const bool colon = label->find(':') != std::string::npos;
+  if (!issuer.empty() || colon) read.site = std::move(site);
+  if (!label->empty()) read.account = std::move(account);
   uri = std::move(read);
   return "";
 }
@@ -224,16 +230,14 @@ void appendKeyUri(std::string& uri, const std::string& secret, std::string_view 
   constexpr std::string_view kSecret = "?secret=";
   constexpr std::string_view kIssuer = "&issuer=";
   std::string base32 = base32Encode(secret);
-  const std::size_t siteSize = site.empty() ? 0 : escapedSize(site) * 2 + 1 + kIssuer.size();
+  const std::size_t siteSize = site.empty() ? 1 : escapedSize(site) * 2 + 1 + kIssuer.size();
   // All the room first, the line end a caller writes after it too, so that the text is never
   // moved with the secret in it.
   uri.reserve(uri.size() + kStart.size() + siteSize + escapedSize(account) + kSecret.size() +
               base32.size() + 1);
   uri += kStart;
-  if (!site.empty()) {
-    appendEscaped(site);
-    uri += ':';
-  }
+  appendEscaped(site);
+  uri += ':';
   appendEscaped(account);
   (uri += kSecret) += base32;
   wipe(base32);

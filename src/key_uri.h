@@ -5,12 +5,12 @@
 #include <string>
 #include <string_view>
 
-// What an otpauth URI gives: the base32 secret, and the site and account it names (empty where it
-// names none).
+// What an otpauth URI gives: the base32 secret, and the site and account it names, empty ones
+// included; nothing where it names none.
 struct KeyUri {
   std::string secret;
-  std::string site;
-  std::string account;
+  std::optional<std::string> site;
+  std::optional<std::string> account;
 };
 
 // Whether `key` is written as an otpauth URI rather than as base32 text: it begins "otpauth:",
@@ -23,7 +23,9 @@ bool isKeyUri(const std::string& key);
 // algorithm other than SHA1, digits other than the text "6" and period other than "30", a parameter
 // given twice, a parameter whose name holds one of those five but is not it (" digits") or holds an
 // escaped "=", an "&amp;", a "#", a bad percent escape anywhere, and a missing or faulty secret.
-// Site and account are returned as they are, control characters included.
+// Site and account are splitLabel's, returned as they are, control characters included: a label
+// with a colon names both, either of them possibly empty, a label without one the account alone,
+// and an issuer the site.
 std::string parseKeyUri(const std::string& text, KeyUri& uri);
 
 // The site and account that an issuer and a label ("Issuer:account", or the account alone) name.
@@ -43,8 +45,9 @@ bool equalsIgnoringCase(std::string_view text, std::string_view lower);
 std::optional<std::string> percentDecoded(std::string_view text);
 
 // Appends the otpauth URI of the key bytes `secret` with its site and account, as an
-// authenticator app reads it: otpauth://totp/SITE:ACCOUNT?secret=BASE32&issuer=SITE, or without
-// the site's two places where it is empty. Site and account are percent-escaped, the secret
+// authenticator app reads it: otpauth://totp/SITE:ACCOUNT?secret=BASE32&issuer=SITE, or
+// otpauth://totp/:ACCOUNT?secret=BASE32 where the site is empty, which parseKeyUri reads back as
+// it was. Site and account are percent-escaped, the secret
 // canonical base32. `uri` grows once, with room for a line end after it, so that no copy of the
 // secret is left where it was.
 void appendKeyUri(std::string& uri, const std::string& secret, std::string_view site,

@@ -94,9 +94,11 @@ std::string readPayload(std::string_view payload, std::vector<AccountFields>& ac
     // The version and the export's id decide nothing here.
     if (!problem.empty()) return problem;
   }
-  // A part outside the export would send its user looking for parts that are not there.
-  if (batch.batchIndex < 0 || (batch.batchSize > 0 && batch.batchIndex >= batch.batchSize)) {
-    return "part " + std::to_string(batch.batchIndex + 1) + " of " +
+  // A part outside the export would send its user looking for parts that are not there. Without
+  // a size, the export is one part.
+  if (batch.batchSize < 0 || batch.batchIndex < 0 ||
+      batch.batchIndex >= std::max(batch.batchSize, std::int32_t{1})) {
+    return "batch index " + std::to_string(batch.batchIndex) + " outside batch size " +
            std::to_string(batch.batchSize);
   }
   return "";
@@ -157,6 +159,15 @@ std::string base64Decoded(const std::string& base64, std::string& bytes) {
   return "";
 }
 
+// "account K (Site: S, Account: A): " and why account K, from 1, is refused.
+std::string refused(std::size_t k, const MigrationAccount& account, const std::string& problem) {
+  std::string named = "account " + std::to_string(k) + " (Site: ";
+  appendEscaped(named, account.site);
+  named += ", Account: ";
+  appendEscaped(named, account.account);
+  return named + "): " + problem;
+}
+
 // Reads the payload into `batch`, set only when every account is one kavro can use; returns why
 // not, or empty.
 std::string readBatch(std::string_view payload, MigrationBatch& batch) {
@@ -172,18 +183,17 @@ std::string readBatch(std::string_view payload, MigrationBatch& batch) {
                account.account);
     std::string accountProblem = codesProblem(fields[i]);
     if (accountProblem.empty()) accountProblem = namesProblem(account);
-    if (!accountProblem.empty()) {
-      std::string named = "account " + std::to_string(i + 1) + " (Site: ";
-      appendEscaped(named, account.site);
-      named += ", Account: ";
-      appendEscaped(named, account.account);
-      named += "): ";
-      named += accountProblem;
-      return named;
-    }
+    if (!accountProblem.empty()) return refused(i + 1, account, accountProblem);
   }
   // Only now that every account is taken are their secrets copied, each once into its place.
-  for (std::size_t i = 0; i < fields.size(); ++i) read.accounts[i].secret.assign(fields[i].secret);
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    read.accounts[i].secret.assign(fields[i].secret);
+    if (!fitsExportLine(read.accounts[i])) {
+      for (MigrationAccount& account : read.accounts) wipe(account.secret);
+      return refused(i + 1, read.accounts[i],
+                     "too long for an export line of " + std::to_string(kMaxKeyLength) + " bytes");
+    }
+  }
   batch = std::move(read);
   return "";
 }
@@ -259,8 +269,11 @@ std::string migrationUri(const std::vector<MigrationAccount>& accounts, std::int
   payload.reserve(kMaxKeyLength);
   for (const MigrationAccount& account : accounts) {
     writeText(message, 1, account.secret);
+    // Under an empty site, a name with a colon of its own starts with one, which keeps it whole.
     writeText(message, 2,
-              account.site.empty() ? account.account : account.site + ":" + account.account);
+              account.site.empty() && account.account.find(':') == std::string::npos
+                  ? account.account
+                  : account.site + ":" + account.account);
     writeText(message, 3, account.site);
     writeVarintField(message, 4, 1);  // SHA1
     writeVarintField(message, 5, 1);  // six digits
@@ -294,4 +307,18 @@ std::string migrationUri(const std::vector<MigrationAccount>& accounts, std::int
   wipe(base64);
   if (uri.size() > kMaxKeyLength) wipe(uri);
   return uri;
+}
+
+bool fitsExportLine(const MigrationAccount& account) {
+  std::string uri;
+  appendKeyUri(uri, account.secret, account.site, account.account);
+  bool fits = uri.size() <= kMaxKeyLength;
+  wipe(uri);
+  // The largest numbers of a batch, and an id of ten bytes, as a negative one takes.
+  std::vector<MigrationAccount> alone(1, account);
+  std::string line = migrationUri(alone, INT32_MAX, INT32_MAX - 1, -1);
+  fits = fits && !line.empty();
+  wipe(line);
+  wipe(alone[0].secret);
+  return fits;
 }

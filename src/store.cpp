@@ -17,6 +17,9 @@ constexpr char kOpenError[] = "Error opening database";
 constexpr char sql_create_table[] =
     "CREATE TABLE IF NOT EXISTS records (id INTEGER PRIMARY KEY, key TEXT NOT NULL, site TEXT,"
     " account TEXT)";
+// One row where the store has tables: 1 where one of them is kavro's.
+constexpr char sql_find_table[] =
+    "SELECT name = 'records' FROM sqlite_master WHERE type = 'table' ORDER BY 1 DESC LIMIT 1";
 // How long a run waits for another run's lock before it gives up, in milliseconds.
 constexpr int kBusyTimeout = 5000;
 // The most symbolic links that the look at the way to kavro.db follows, as many as Linux does.
@@ -78,6 +81,30 @@ std::string storeFileProblem(bool create, struct stat& file) {
   return "";
 }
 
+// Creates the table in a new store. A database that has tables but none of kavro's belongs to
+// another program and is left as it is. Writes the failure line and returns false otherwise.
+bool createTable(sqlite3* db) {
+  constexpr char kContext[] = "Error creating table";
+  sqlite3_stmt* stmt = nullptr;
+  if (sqlite3_prepare_v2(db, sql_find_table, -1, &stmt, nullptr) != SQLITE_OK) {
+    reportStoreError(kContext, db);
+    return false;
+  }
+  const std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)> finalized(stmt,
+                                                                              &sqlite3_finalize);
+  const int found = sqlite3_step(stmt);
+  if (found == SQLITE_DONE) return execute(db, sql_create_table, kContext);
+  if (found != SQLITE_ROW) {
+    reportStoreError(kContext, db);
+    return false;
+  }
+  if (sqlite3_column_int(stmt, 0) == 0) {
+    writeErrorLine(kOpenError, "kavro.db is another program's database: it has no records table");
+    return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool checkExistingStore() {
@@ -122,8 +149,7 @@ sqlite3* openStore() {
   // Every statement of kavro's takes its locks at its start, where SQLite may wait for them.
   sqlite3_busy_timeout(db.get(), kBusyTimeout);
   // A deleted secret must not linger in the file's free pages; some builds leave this off.
-  if (!execute(db.get(), "PRAGMA secure_delete = ON", kOpenError) ||
-      !execute(db.get(), sql_create_table, "Error creating table")) {
+  if (!execute(db.get(), "PRAGMA secure_delete = ON", kOpenError) || !createTable(db.get())) {
     return nullptr;
   }
   return db.release();

@@ -23,17 +23,18 @@ TEST(KeyUri, GivesTheSecretTheSiteAndTheAccount) {
        "otpauth://totp/Old: b:c?issuer=N%39%3Ao&secret=JB%53W%20Y3", "JBSW Y3", "N9:o", "b:c"},
       {"issuer with its own colon", "otpauth://totp/My:Site:alice?issuer=My:Site&secret=MF", "MF",
        "My:Site", "alice"},
-      {"upper case", "OTPAUTH://TOTP/b?SECRET=MF&ALGORITHM=SHA1&Digits=6&period=30", "MF", "", "b"},
+      {"upper case", "OTPAUTH://TOTP/b?SECRET=MF&ALGORITHM=SHA1&Digits=6&period=30", "MF", "-", "b"},
       {"others ignored", "otpauth://totp/a:b/c?x&i=%0f?/&i&&secret=MF&issuer=&", "MF", "a", "b/c"},
-      {"no label", "otpauth://totp?secret=MF&issuer=S", "MF", "S", ""},
-      {"no colon", "otpauth://totp/%20b%7E?secret=MF", "MF", "", "b~"},
+      {"no label", "otpauth://totp?secret=MF&issuer=S", "MF", "S", "-"},
+      {"no colon", "otpauth://totp/%20b%7E?secret=MF", "MF", "-", "b~"},
+      {"empty site and account", "otpauth://totp/:?secret=MF", "MF", "", ""},
   };
   for (const auto& row : rows) {
     KeyUri uri;
     EXPECT_EQ(parseKeyUri(row.uri, uri), "") << row.name;
     EXPECT_EQ(uri.secret, row.secret) << row.name;
-    EXPECT_EQ(uri.site, row.site) << row.name;
-    EXPECT_EQ(uri.account, row.account) << row.name;
+    EXPECT_EQ(uri.site.value_or("-"), row.site) << row.name;  // "-": named nowhere
+    EXPECT_EQ(uri.account.value_or("-"), row.account) << row.name;
   }
 }
 

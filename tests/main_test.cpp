@@ -38,12 +38,12 @@ std::string contents(std::istream&& file) {
 // whose current code is "CODE", preloaded libraries NO_HMAC, BAD_READ, LAX and NO_OPEN (see
 // tests/), and a libcrypto configuration that breaks HMAC; "% " lines run SQL on kavro.db, held
 // open till the next line has run. A line's output follows " => " or stands below it, errors marked
-// "! ", "Missing …" followed by the usage text. A line that writes an error must exit with 1 and
+// "! ", "Missing …", "Unknown …" and "Unexpected …" followed by the usage text. A line that writes an error must exit with 1 and
 // leave kavro.db as it was, others with 0.
 void play(const std::string& session) {
   const std::string text =
       std::regex_replace(std::regex_replace(session, std::regex(" => "), "\n"),
-                         std::regex("(! Missing \\w+\n)|! USAGE\n"), "$1" + kUsage);
+                         std::regex("(! (?:Missing|Unknown|Unexpected) .*\n)|! USAGE\n"), "$1" + kUsage);
   std::string dir = (std::filesystem::temp_directory_path() / "kavro-test-XXXXXX").string();
   ASSERT_NE(mkdtemp(dir.data()), nullptr);
   sqlite3* held = nullptr;
@@ -84,13 +84,21 @@ void play(const std::string& session) {
 TEST(Kavro, CarriesOutCommandsAndFailsCleanly) {
   std::string session = R"(
 $ kavro => ! USAGE
-$ kavro list --key=A => ! USAGE
+$ kavro $(printf 'list\033') --key=A => ! Unknown command: list\x1b
+$ kavro --key=$K lscodes => ! Missing command: the command comes first, before its options
+$ kavro addcode --key=jbsw y3dp --site=s --account=a => ! Unexpected argument 3: not an option; quote a value that holds spaces, and write options as --name=value
+$ kavro vercode --key=$K --code=1 -x => ! Unexpected argument 4: not an option; quote a value that holds spaces, and write options as --name=value
+$ kavro addcode --key=$K --site=s --acount=a=b => ! Unknown option: --acount
+$ kavro lscodes --$(printf '\033') => ! Unknown option: --\x1b
+$ kavro exportcodes --id=1 --help | head -n 1 && kavro addcode --key=$K --site=s --account=a -h >/dev/null && kavro lscode --version && ls
+Usage: kavro
+kavro 0.1.0
 $ bash -c '(exec -a --account=a kavro); exec -a --account=a kavro addcode --key=AA --site=s' 2>&1 | grep -v '^\s'
 Usage: --account=a
 Missing account
 Usage: --account=a
 $ kavro addcode => ! Missing key
-$ kavro addcode --key=0 --Site=s -site=s site=s --site s => ! Missing site
+$ kavro addcode --key=0 --site --account=a => ! Missing site: write it as --site=<value>
 $ echo AA | kavro addcode --site=s --key=- => ! Missing account
 $ echo 'otpauth://totp/alice?secret=AA' | kavro addcode --key=- => ! Missing site
 $ { kavro --help && kavro --version; } 3>&2 2>/dev/null >&3 && exit 1
@@ -100,8 +108,7 @@ $ { kavro --help && kavro --version; } 3>&2 2>/dev/null >&3 && exit 1
 ! --format=uri writes otpauth:// URIs (the default), --format=migration phone app exports of ten accounts a line.
 ! See kavro(1).
 ! kavro 0.1.0
-$ kavro delcode --id 1 => ! Missing id
-$ kavro vercode --key=$K --code 123456 => ! Missing code
+$ kavro vercode --key=$K --code 123456 => ! Missing code: write it as --code=<value>
 $ echo | kavro addcode --key=- --site=s --account=a => ! Missing key
 $ kavro vercode --key=- --code=1 <&- => ! Error reading key: Bad file descriptor
 $ echo $K | LD_PRELOAD=$BAD_READ kavro addcode --key=- --site=s --account=a => ! Error reading key: Input/output error
@@ -127,7 +134,9 @@ $ kavro lscodes => ! Error opening database: kavro.db is not a regular file
 $ rmdir kavro.db && echo not a database >kavro.db && chmod 600 kavro.db
 $ kavro vercode --key=$(printf %04096d | tr 0 A) --code=1 => ! Error creating table: file is not a database
 $ rm kavro.db
-% CREATE TABLE records (name TEXT)
+% CREATE TABLE notes (t TEXT)
+$ kavro lscodes => ! Error opening database: kavro.db is another program's database: it has no records table
+% DROP TABLE notes; CREATE TABLE records (name TEXT)
 $ kavro addcode --key=AA --site=s --account=a => ! Error preparing statement: table records has no column named key
 $ kavro delcode --id=1 => ! Error preparing statement: no such column: id
 $ kavro lscodes => ! Error preparing statement: no such column: id
@@ -156,7 +165,7 @@ $ chmod 700 . && kavro lscodes <&-
 $ mkdir -m 700 o && chown 1 o && cd o && kavro lscodes 2>&1 => Warning: others may write the directory of kavro.db, and so replace it or plant its journal: keep the store in a directory of your own
 $ kavro addcode --key=$K --site=example.org --account=alice => Generated code: CODE
 $ kavro addcode --site=x --key='gezd-gnbv gy3t qojq gezd gnbv gy3t qojq====' --account=b=c --site='b b¡€—₩' => Generated code: CODE
-$ printf '%s\r\nAB\n' gezdgnbvgy3tqojqgezdgnbvgy3tqojq | { kavro addcode --key=- --site=3 --account=a --id=9 word; kavro vercode --key=- --code=1; }
+$ printf '%s\r\nAB\n' gezdgnbvgy3tqojqgezdgnbvgy3tqojq | { kavro addcode --key=- --site=3 --account=a --id=9 --id; kavro vercode --key=- --code=1; }
 Generated code: CODE
 Code verified: false
 $ kavro addcode --key="otpauth://TOTP/Example:%20alice%40example.com?secret=gezdgnbvgy3tqojqgezdgnbvgy3tqojq&image=x&x-amp=1&color=%23fff" => Generated code: CODE
@@ -173,7 +182,7 @@ $ kavro addcode --key=$K --account=a --site="bank$(printf '\t')x"; kavro addcode
 ! Invalid site: U+0080 at position 1 is a control character
 ! Invalid site: U+202E at position 5 is a control character
 % INSERT INTO records (id, key, site) VALUES (4294967297, 'GEZDGNBVGY3TQOJQ-GEZDGNBVGY3TQOJQ' || char(0) || '77', 'bank' || char(9) || 'Account: bob' || char(9) || 'Generated code: 000000' || char(10) || 'ID: 9' || char(9) || 'Site: other' || char(27, 92, 127, 155, 159, 0, 31, 8234, 8238, 8293, 8294, 8297, 8298) || 'z')
-$ kavro lscodes --bogus --key=
+$ kavro lscodes --key= --code
 ID: 1	Site: example.org	Account: alice	Generated code: CODE
 ID: 2	Site: b b¡€—₩	Account: b=c	Generated code: CODE
 ID: 3	Site: 3	Account: a	Generated code: CODE
@@ -245,27 +254,26 @@ Warning: this is part 2 of 3 of the export: add the other parts as well
 $ kavro addcode --key='gezd gnbv gy3t qojq gezd gnbv gy3t qojq' --site='a:b c' --account='/x%#&+ é-._~AZaz09' && kavro exportcodes --id=5 && kavro exportcodes --id=3 --format=uri
 Generated code: CODE
 otpauth://totp/a%3Ab%20c:%2Fx%25%23%26%2B%20%C3%A9-._~AZaz09?secret=GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ&issuer=a%3Ab%20c
-otpauth://totp/carol?secret=GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ
+otpauth://totp/:carol?secret=GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ
 $ kavro exportcodes --id=9 => ! No record with ID 9
 $ kavro exportcodes --format=qr => ! Invalid format: qr
 ! USAGE
-$ kavro lscodes | cut -f2- >all && kavro exportcodes --format=migration >all.m && kavro delcode --id=3 >/dev/null && kavro lscodes | cut -f2- >named && kavro exportcodes >named.uri && for f in named.uri all.m; do mkdir -m 700 d$f && (cd d$f && while read -r k; do kavro addcode --key=$k; done <../$f >/dev/null && kavro lscodes | cut -f2- | cmp - ../${f%.*} && echo $f); done && wc -l <all.m
-named.uri
+$ kavro addcode --key="otpauth://totp/%20x:?secret=$K&issuer=%20x" && kavro addcode --key="otpauth://totp/:a%3Ab?secret=$K" && for i in 1 2; do kavro addcode --key=$(printf %04062d | tr 0 A) --site=s --account=a >/dev/null; done
+Generated code: CODE
+Generated code: CODE
+$ kavro addcode --key=$(printf %04063d | tr 0 A) --site=s --account=a; kavro addcode --key=$K --site=s --account='  bob'
+! Invalid record: key, site and account would make an export line longer than 4096 bytes
+! Invalid account: it begins with a space, which no otpauth URI keeps
+$ kavro lscodes | cut -f2- >all && kavro exportcodes >all.uri && kavro exportcodes --format=migration >all.m && for f in all.uri all.m; do mkdir -m 700 d$f && (cd d$f && while read -r k; do kavro addcode --key=$k; done <../$f >/dev/null 2>&1 && kavro lscodes | cut -f2- | cmp - ../all && echo $f); done && wc -l <all.m
+all.uri
 all.m
-1
-% INSERT INTO records (key, site, account) VALUES ('A', 's', 'a')
-$ kavro exportcodes >out; s=$?; wc -l <out; exit $s
-4
-! Cannot export ID 6: its key holds not one whole byte
-$ for n in 2200 1000 1000; do kavro addcode --key=$K --account=a --site=$(printf %0${n}d 0 | tr 0 '#'); done
-Generated code: CODE
-Generated code: CODE
-Generated code: CODE
-$ kavro exportcodes --format=migration | wc -l && kavro exportcodes --id=7
-3
-! Cannot export ID 6: its key holds not one whole byte
-! Cannot export ID 7: its line would be longer than the 4096 bytes of a key
-! Cannot export ID 7: its line would be longer than the 4096 bytes of a key
+2
+% INSERT INTO records (key, site, account) VALUES ('A', 's', 'a'), ('AA', replace(hex(zeroblob(1500)), '0', '#'), 'a')
+$ kavro exportcodes --format=migration | wc -l && kavro exportcodes --id=11
+2
+! Cannot export ID 10: its key holds not one whole byte
+! Cannot export ID 11: its line would be longer than the 4096 bytes of a key
+! Cannot export ID 11: its line would be longer than the 4096 bytes of a key
 )");
 }
 

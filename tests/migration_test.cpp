@@ -88,7 +88,9 @@ TEST(Migration, RefusesNearMissesWithoutQuotingASecret) {
       {kPrefix, "no accounts"},
       {kPrefix + "EAEYAQ%3D%3D", "no accounts"},
       {kPrefix + "CAE%3D", "data malformed: field 1 is no account"},
-      {kPrefix + "GAIgBQ%3D%3D", "data malformed: part 6 of 2"},
+      {kPrefix + "GAIgAg%3D%3D", "data malformed: batch index 2 outside batch size 2"},
+      {kPrefix + "GAEg%2F%2F%2F%2F%2Fwc%3D",
+       "data malformed: batch index 2147483647 outside batch size 1"},
       {kPrefix + "CgIIAQ%3D%3D", "data malformed: field 1 is no text"},
       {kPrefix + "CgIiAA%3D%3D", "data malformed: field 4 is no number"},
       {kPrefix + "Cg4KAWESA3g6eSABKAEwAgoOCgFiEgN4OnkgASgBMAEQARgB",
@@ -121,11 +123,12 @@ TEST(Migration, ReadsBackWhatItExportsAsTheAppWould) {
   const std::vector<MigrationAccount> accounts = {
       {base32Decode("JBSWY3DPEHPK3PXP"), "My:Site", "alice"},
       {std::string("\0\xff", 2), "", "bob"},
-      {"12345", "Example", ""}};
+      {"12345", "Example", ""},
+      {"x", "", "a:b"}};
   EXPECT_EQ(migrationUri({accounts[0], accounts[1]}, 3, 0, -7), kExport);
   MigrationBatch batch;
   EXPECT_EQ(parseMigrationUri(migrationUri(accounts, 5, 4, 1), batch), "");
-  EXPECT_EQ(shown(batch), "4/5 | JBSWY3DPEHPK3PXP My:Site alice | AD7Q  bob | GEZDGNBV Example ");
+  EXPECT_EQ(shown(batch), "4/5 | JBSWY3DPEHPK3PXP My:Site alice | AD7Q  bob | GEZDGNBV Example  | PA  a:b");
   EXPECT_EQ(parseMigrationUri(migrationUri(std::vector<MigrationAccount>(10, accounts[1]), 1, 0, 0),
                               batch),
             "");
