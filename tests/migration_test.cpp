@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include "key_uri.h"
 #include "otp.h"
 
 namespace {
@@ -28,24 +27,6 @@ std::string shown(const MigrationBatch& batch) {
     line += " | " + base32Encode(account.secret) + " " + account.site + " " + account.account;
   }
   return line;
-}
-
-TEST(SplitLabel, TakesTheIssuerAheadOfTheLabelsFirstColon) {
-  const struct {
-    const char *name, *issuer, *label, *site, *account;
-  } rows[] = {
-      {"issuer with a colon", "My:Site", "My:Site: alice", "My:Site", "alice"},
-      {"issuer without colon", "Ex", "Example", "Ex", "Example"},
-      {"no issuer", "", "a: b:c", "a", "b:c"},
-      {"no colon", "", "  bob", "", "bob"},
-  };
-  for (const auto& row : rows) {
-    std::string site;
-    std::string account;
-    splitLabel(row.issuer, row.label, site, account);
-    EXPECT_EQ(site, row.site) << row.name;
-    EXPECT_EQ(account, row.account) << row.name;
-  }
 }
 
 TEST(Migration, ReadsWhatTheAppExports) {
