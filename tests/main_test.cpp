@@ -90,9 +90,6 @@ $ kavro addcode --key=jbsw y3dp --site=s --account=a => ! Unexpected argument 3:
 $ kavro vercode --key=$K --code=1 -x => ! Unexpected argument 4: not an option; quote a value that holds spaces, and write options as --name=value
 $ kavro addcode --key=$K --site=s --acount=a=b => ! Unknown option: --acount
 $ kavro lscodes --$(printf '\033') => ! Unknown option: --\x1b
-$ kavro exportcodes --id=1 --help | head -n 1 && kavro addcode --key=$K --site=s --account=a -h >/dev/null && kavro lscode --version && ls
-Usage: kavro
-kavro 0.1.0
 $ bash -c '(exec -a --account=a kavro); exec -a --account=a kavro addcode --key=AA --site=s' 2>&1 | grep -v '^\s'
 Usage: --account=a
 Missing account
@@ -101,7 +98,7 @@ $ kavro addcode => ! Missing key
 $ kavro addcode --key=0 --site --account=a => ! Missing site: write it as --site=<value>
 $ echo AA | kavro addcode --site=s --key=- => ! Missing account
 $ echo 'otpauth://totp/alice?secret=AA' | kavro addcode --key=- => ! Missing site
-$ { kavro --help && kavro --version; } 3>&2 2>/dev/null >&3 && exit 1
+$ { kavro exportcodes --id=1 --help && kavro addcode --key=$K --site=s --account=a -h >/dev/null && kavro lscode --version && ls; } 3>&2 2>/dev/null >&3 && exit 1
 ! USAGE
 ! --key=- reads the key from standard input, without echo on a terminal.
 ! A key may be base32 text, an otpauth:// URI or a phone app's export (otpauth-migration://).
