@@ -87,9 +87,12 @@ std::optional<std::string> askTerminal() {
 
 std::optional<std::string> readStream() {
   std::string line;
-  line.reserve(kMaxKeyLength + 1);  // never moved, so that wipe reaches every byte read
+  // Measured without a last "\r", which a CRLF ending drops, so that the longest key may end in
+  // one. Room for all that is kept, a byte past a key and such a "\r" at most: never moved, so that
+  // wipe reaches every byte read.
+  line.reserve(kMaxKeyLength + 2);
   bool ended = false;
-  while (line.size() <= kMaxKeyLength) {
+  while (line.size() - (!line.empty() && line.back() == '\r') <= kMaxKeyLength) {
     char c = '\0';
     const ssize_t got = read(STDIN_FILENO, &c, 1);
     if (got == 1 && c != '\n') {

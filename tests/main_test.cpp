@@ -116,6 +116,7 @@ $ kavro delcode --id=x => ! Invalid id: x
 $ ls
 $ echo AB | LD_PRELOAD=$BAD_READ kavro vercode --key=- --code=1 => Code verified: false
 $ kavro vercode --code=1 --key=otpauth://totp/?secret=$(printf %04073d | tr 0 A) => Code verified: false
+$ printf '%04096d\r\n' 0 | tr 0 A | kavro vercode --key=- --code=1 => Code verified: false
 $ rm kavro.db && mkdir kavro.db
 $ kavro vercode --key=- --code=1 </dev/zero => ! Error opening database: kavro.db is not a regular file
 $ rmdir kavro.db && ln -s missing kavro.db
