@@ -281,8 +281,8 @@ $ kavro addcode --key=AA --site=s --account=a => ! Error inserting data: databas
 // On its terminal kavro asks for the key unseen, through stops in and out of the background while
 // the shell has echo off, as a line editor has, and leaves echo on however it ends (a raw wait
 // status of SIGINT) and no typed part for the shell. A part typed (between "|") waits for a
-// prompt, a text ending in ": ", then 0.1 s; "<TERM>" and "<USR1>" send that signal to the shell's
-// children, the part after them coming 0.1 s later.
+// prompt, a text ending in ": ", then 0.1 s; "<TERM>", "<USR1>" and "<STOP>" send that signal to
+// the shell's children, the part after them coming 0.1 s later.
 TEST(Kavro, AsksForKeyOnTerminalUnseen) {
   const std::string kavro = KAVRO_BIN_DIR "/kavro vercode --key=- --code=1";
   const std::string ask = "Secret key: ";
@@ -302,6 +302,8 @@ TEST(Kavro, AsksForKeyOnTerminalUnseen) {
       {"exec " + kavro, "\x03", ask + "\r\n", SIGINT},
       {"set -m; " + kavro + "; stty -a | grep -ow -- -*echo; fg", "\x1a|AB\n",
        ask + "\r\necho\r\n" + kavro + "\r\n" + ask + no, 0},
+      {"set -m; " + kavro + "; stty echo; printf 'fg: '; fg >/dev/null", "|<STOP>||AB\n",
+       ask + "fg: " + no, 0},
       {"set -m; stty -echo; " + kavro + " & sleep 1; stty echo; fg", "AB\n",
        kavro + "\r\n" + ask + no, 0},
       {"set -m; " + kavro + "; stty -echo; bg; sleep 1; stty echo; fg", "\x1a|AB\n",
@@ -336,7 +338,7 @@ TEST(Kavro, AsksForKeyOnTerminalUnseen) {
       std::ifstream children("/proc/" + std::to_string(shell) + "/task/" + std::to_string(shell) +
                              "/children");
       for (pid_t child = 0; part[0] == '<' && children >> child;) {
-        kill(child, part == "<TERM>" ? SIGTERM : SIGUSR1);
+        kill(child, part == "<TERM>" ? SIGTERM : part == "<STOP>" ? SIGSTOP : SIGUSR1);
       }
       if (part[0] != '<') {
         ASSERT_EQ(write(tty, part.data(), part.size()), ssize_t(part.size()));
