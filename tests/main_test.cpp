@@ -210,7 +210,7 @@ $ mkdir -m 777 open && ln -s ../d/mine.db open/link && ln -sf open/link kavro.db
 $ cp -p d/mine.db open/f && for i in $(seq 38); do ln -s l$((i + 1)) l$i; done && ln -s open/f l39 && ln -sf l1 kavro.db && kavro lscodes 2>&1 | head -n 1 => Warning: others may write the directory of kavro.db, and so replace it or plant its journal: keep the store in a directory of your own
 $ ln -sf d/mine.db kavro.db && chmod 777 d && kavro lscodes 2>&1 | head -n 1 => Warning: others may write the directory of kavro.db, and so replace it or plant its journal: keep the store in a directory of your own
 $ mkdir -m 700 n && chown 65534 n && chmod 711 . && k=$(command -v kavro) && cp "$k" . && cd n && setpriv --reuid=65534 --regid=65534 --clear-groups ../kavro lscodes && cd .. && ln -sf n/kavro.db kavro.db && setpriv --reuid=65534 --regid=65534 --clear-groups ./kavro lscodes
-$ cd n && { sleep 5 | setpriv --reuid=65534 --regid=65534 --clear-groups ../kavro vercode --code=1 --key=- & } && for i in $(seq 50); do grep -qx kavro /proc/$!/comm && setpriv --reuid=65534 --regid=65534 --clear-groups cat /proc/$!/environ 2>&1 >/dev/null | grep -q denied && kill $! && echo hidden && break; sleep 0.1; done => hidden
+$ cd n && mkfifo f && { setpriv --reuid=65534 --regid=65534 --clear-groups ../kavro vercode --code=1 --key=- <>f & } && for i in $(seq 50); do grep -qx kavro /proc/$!/comm && setpriv --reuid=65534 --regid=65534 --clear-groups cat /proc/$!/environ 2>&1 >/dev/null | grep -q denied && echo hidden && break; sleep 0.1; done; kill $! && ! wait $! 2>/dev/null => hidden
 )";
   // Near misses of an id, and numbers that wrap onto record 3: a typo must delete nothing.
   for (const std::string id : {"3abc", "abc", "3.0", "3 ", " ", "+-3", "-", "0x3",
