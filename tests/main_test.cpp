@@ -1,6 +1,7 @@
 // End to end: the built program, run as a user would, in a fresh directory with a real store.
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -290,7 +291,8 @@ TEST(Kavro, AsksForKeyOnTerminalUnseen) {
   const std::string left = "; stty -icanon min 0 time 0; echo \"left: [$(head -c 9)]\"";
   char other[64] = "";  // a terminal that is not the controlling one
   int ends[2] = {-1, -1};
-  ASSERT_EQ(openpty(&ends[0], &ends[1], other, nullptr, nullptr), 0);
+  ASSERT_EQ(openpty(&ends[0], &ends[1], other, nullptr, nullptr), 0)
+      << "no pseudo-terminal (is /dev/pts mounted?): " << std::strerror(errno);
   const std::tuple<std::string, std::string, std::string, int> rows[] = {
       {kavro + " <" + other, "",
        "Error reading key: standard input is a terminal other than the "
@@ -320,6 +322,7 @@ TEST(Kavro, AsksForKeyOnTerminalUnseen) {
     int tty = -1;
     const pid_t shell = forkpty(&tty, nullptr, nullptr, nullptr);
     if (shell == 0) _exit(execl("/bin/sh", "sh", "-c", command.c_str(), nullptr));
+    ASSERT_NE(shell, -1) << "no pseudo-terminal or process for the shell: " << std::strerror(errno);
     std::string output;
     char buffer[256];
     const auto more = [&] {  // false at the end, after 10 s without output, or on a flood
