@@ -54,6 +54,26 @@ sigset_t heldOffSignals() {
   return held;
 }
 
+// Turns echo off again when the run goes on inside readpassphrase's read: a stop that it cannot
+// catch, SIGSTOP, lets a shell put back its own mode, echo on, in which the rest of the key would
+// show. Inside the read, and only there, readpassphrase's handlers are in place, SIGTSTP's among
+// them: after a stop that it caught, it has put ours back, stopped itself and will ask again,
+// taking the mode it then finds as the one to put back, which must stay the shell's. Only in the
+// foreground, where a change of mode raises no SIGTTOU. Standard input is the controlling terminal
+// here. Keeps no state, and errno as it was.
+void echoOffOnContinue(int /*signal*/) {
+  const int error = errno;
+  struct sigaction stop = {};
+  termios mode{};
+  if (sigaction(SIGTSTP, nullptr, &stop) == 0 && stop.sa_handler != SIG_DFL &&
+      stop.sa_handler != SIG_IGN && tcgetpgrp(STDIN_FILENO) == getpgrp() &&
+      tcgetattr(STDIN_FILENO, &mode) == 0) {
+    mode.c_lflag &= ~tcflag_t{ECHO | ECHONL};
+    tcsetattr(STDIN_FILENO, TCSANOW, &mode);
+  }
+  errno = error;
+}
+
 // readpassphrase reads the controlling terminal, /dev/tty, which is the one standard input is. It
 // takes the terminal's mode as it finds it, and puts that back: found while the run is in the
 // background, that is the mode of the shell's line editor, echo off. So the mode is taken here
@@ -66,11 +86,22 @@ std::optional<std::string> askTerminal() {
   const bool known = tcflush(STDIN_FILENO, TCIFLUSH) == 0 && tcgetattr(STDIN_FILENO, &mode) == 0;
   char buffer[kMaxKeyLength + 2];  // a byte more than a key may have, and the NUL
   const sigset_t held = heldOffSignals();
+  struct sigaction onContinue = {};
+  onContinue.sa_handler = echoOffOnContinue;
+  onContinue.sa_flags = SA_RESTART;  // the read goes on
+  sigemptyset(&onContinue.sa_mask);
+  struct sigaction continued = {};
+  sigaction(SIGCONT, &onContinue, &continued);
   sigset_t mask;
   sigprocmask(SIG_BLOCK, &held, &mask);
+  sigset_t continuing;
+  sigemptyset(&continuing);
+  sigaddset(&continuing, SIGCONT);
+  sigprocmask(SIG_UNBLOCK, &continuing, nullptr);
   const char* line = readpassphrase("Secret key: ", buffer, sizeof buffer, RPP_REQUIRE_TTY);
   const int error = errno;
   sigprocmask(SIG_SETMASK, &mask, nullptr);
+  sigaction(SIGCONT, &continued, nullptr);
   if (known) tcsetattr(STDIN_FILENO, TCSANOW, &mode);
   std::optional<std::string> key;
   if (line != nullptr) key = line;
@@ -87,9 +118,12 @@ std::optional<std::string> askTerminal() {
 
 std::optional<std::string> readStream() {
   std::string line;
-  line.reserve(kMaxKeyLength + 1);  // never moved, so that wipe reaches every byte read
+  // Measured without a last "\r", which a CRLF ending drops, so that the longest key may end in
+  // one. Room for all that is kept, a byte past a key and such a "\r" at most: never moved, so that
+  // wipe reaches every byte read.
+  line.reserve(kMaxKeyLength + 2);
   bool ended = false;
-  while (line.size() <= kMaxKeyLength) {
+  while (line.size() - (!line.empty() && line.back() == '\r') <= kMaxKeyLength) {
     char c = '\0';
     const ssize_t got = read(STDIN_FILENO, &c, 1);
     if (got == 1 && c != '\n') {

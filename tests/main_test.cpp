@@ -1,6 +1,7 @@
 // End to end: the built program, run as a user would, in a fresh directory with a real store.
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -120,6 +121,7 @@ $ kavro delcode --id=x => ! Invalid id: x
 $ ls
 $ echo AB | LD_PRELOAD=$BAD_READ kavro vercode --key=- --code=1 => Code verified: false
 $ kavro vercode --code=1 --key=otpauth://totp/?secret=$(printf %04073d | tr 0 A) => Code verified: false
+$ printf '%04096d\r\n' 0 | tr 0 A | kavro vercode --key=- --code=1 => Code verified: false
 $ rm kavro.db && mkdir kavro.db
 $ kavro vercode --key=- --code=1 </dev/zero => ! Error opening database: kavro.db is not a regular file
 $ rmdir kavro.db && ln -s missing kavro.db
@@ -215,7 +217,7 @@ $ mkdir -m 777 open && ln -s ../d/mine.db open/link && ln -sf open/link kavro.db
 $ cp -p d/mine.db open/f && for i in $(seq 38); do ln -s l$((i + 1)) l$i; done && ln -s open/f l39 && ln -sf l1 kavro.db && kavro lscodes 2>&1 | head -n 1 => Warning: others may write the directory of kavro.db, and so replace it or plant its journal: keep the store in a directory of your own
 $ ln -sf d/mine.db kavro.db && chmod 777 d && kavro lscodes 2>&1 | head -n 1 => Warning: others may write the directory of kavro.db, and so replace it or plant its journal: keep the store in a directory of your own
 $ mkdir -m 700 n && chown 65534 n && chmod 711 . && k=$(command -v kavro) && cp "$k" . && cd n && setpriv --reuid=65534 --regid=65534 --clear-groups ../kavro lscodes && cd .. && ln -sf n/kavro.db kavro.db && setpriv --reuid=65534 --regid=65534 --clear-groups ./kavro lscodes
-$ cd n && { sleep 5 | setpriv --reuid=65534 --regid=65534 --clear-groups ../kavro vercode --code=1 --key=- & } && for i in $(seq 50); do grep -qx kavro /proc/$!/comm && setpriv --reuid=65534 --regid=65534 --clear-groups cat /proc/$!/environ 2>&1 >/dev/null | grep -q denied && kill $! && echo hidden && break; sleep 0.1; done => hidden
+$ cd n && mkfifo f && { setpriv --reuid=65534 --regid=65534 --clear-groups ../kavro vercode --code=1 --key=- <>f & } && for i in $(seq 50); do grep -qx kavro /proc/$!/comm && setpriv --reuid=65534 --regid=65534 --clear-groups cat /proc/$!/environ 2>&1 >/dev/null | grep -q denied && echo hidden && break; sleep 0.1; done; kill $! && ! wait $! 2>/dev/null => hidden
 )";
   // Near misses of an id, and numbers that wrap onto record 3: a typo must delete nothing.
   for (const std::string id : {"3abc", "abc", "3.0", "3 ", " ", "+-3", "-", "0x3",
@@ -285,8 +287,8 @@ $ kavro addcode --key=AA --site=s --account=a => ! Error inserting data: databas
 // On its terminal kavro asks for the key unseen, through stops in and out of the background while
 // the shell has echo off, as a line editor has, and leaves echo on however it ends (a raw wait
 // status of SIGINT) and no typed part for the shell. A part typed (between "|") waits for a
-// prompt, a text ending in ": ", then 0.1 s; "<TERM>" and "<USR1>" send that signal to the shell's
-// children, the part after them coming 0.1 s later.
+// prompt, a text ending in ": ", then 0.1 s; "<TERM>", "<USR1>" and "<STOP>" send that signal to
+// the shell's children, the part after them coming 0.1 s later.
 TEST(Kavro, AsksForKeyOnTerminalUnseen) {
   const std::string kavro = KAVRO_BIN_DIR "/kavro vercode --key=- --code=1";
   const std::string ask = "Secret key: ";
@@ -294,7 +296,8 @@ TEST(Kavro, AsksForKeyOnTerminalUnseen) {
   const std::string left = "; stty -icanon min 0 time 0; echo \"left: [$(head -c 9)]\"";
   char other[64] = "";  // a terminal that is not the controlling one
   int ends[2] = {-1, -1};
-  ASSERT_EQ(openpty(&ends[0], &ends[1], other, nullptr, nullptr), 0);
+  ASSERT_EQ(openpty(&ends[0], &ends[1], other, nullptr, nullptr), 0)
+      << "no pseudo-terminal (is /dev/pts mounted?): " << std::strerror(errno);
   const std::tuple<std::string, std::string, std::string, int> rows[] = {
       {kavro + " <" + other, "",
        "Error reading key: standard input is a terminal other than the "
@@ -306,6 +309,8 @@ TEST(Kavro, AsksForKeyOnTerminalUnseen) {
       {"exec " + kavro, "\x03", ask + "\r\n", SIGINT},
       {"set -m; " + kavro + "; stty -a | grep -ow -- -*echo; fg", "\x1a|AB\n",
        ask + "\r\necho\r\n" + kavro + "\r\n" + ask + no, 0},
+      {"set -m; " + kavro + "; stty echo; printf 'fg: '; fg >/dev/null", "|<STOP>||AB\n",
+       ask + "fg: " + no, 0},
       {"set -m; stty -echo; " + kavro + " & sleep 1; stty echo; fg", "AB\n",
        kavro + "\r\n" + ask + no, 0},
       {"set -m; " + kavro + "; stty -echo; bg; sleep 1; stty echo; fg", "\x1a|AB\n",
@@ -322,6 +327,7 @@ TEST(Kavro, AsksForKeyOnTerminalUnseen) {
     int tty = -1;
     const pid_t shell = forkpty(&tty, nullptr, nullptr, nullptr);
     if (shell == 0) _exit(execl("/bin/sh", "sh", "-c", command.c_str(), nullptr));
+    ASSERT_NE(shell, -1) << "no pseudo-terminal or process for the shell: " << std::strerror(errno);
     std::string output;
     char buffer[256];
     const auto more = [&] {  // false at the end, after 10 s without output, or on a flood
@@ -340,7 +346,7 @@ TEST(Kavro, AsksForKeyOnTerminalUnseen) {
       std::ifstream children("/proc/" + std::to_string(shell) + "/task/" + std::to_string(shell) +
                              "/children");
       for (pid_t child = 0; part[0] == '<' && children >> child;) {
-        kill(child, part == "<TERM>" ? SIGTERM : SIGUSR1);
+        kill(child, part == "<TERM>" ? SIGTERM : part == "<STOP>" ? SIGSTOP : SIGUSR1);
       }
       if (part[0] != '<') {
         ASSERT_EQ(write(tty, part.data(), part.size()), ssize_t(part.size()));
