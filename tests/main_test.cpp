@@ -263,7 +263,7 @@ $ for n in 2200 1000 1000; do kavro addcode --key=$K --account=a --site=$(printf
 Generated code: CODE
 Generated code: CODE
 Generated code: CODE
-$ LD_PRELOAD=$FREED kavro lscodes >/dev/null && kavro exportcodes --format=migration | wc -l && kavro exportcodes --id=9
+$ export LD_PRELOAD=$FREED && kavro lscodes >/dev/null && kavro exportcodes --format=migration | wc -l && kavro exportcodes --id=9
 3
 ! Cannot export ID 6: its key holds not one whole byte
 ! Cannot export ID 8: its line would be longer than the 4096 bytes of a key
