@@ -115,6 +115,27 @@ int writeMigrationUris(const std::deque<MigrationAccount>& accounts,
   return status;
 }
 
+// Writes a line for each row of `stmt`, decoding each row's key into `secret`; returns 1 after an
+// error line, else 0. The caller wipes `secret` once, whichever way the listing ends.
+int listRows(sqlite3* db, sqlite3_stmt* stmt, std::string& secret) {
+  int result = SQLITE_OK;
+  std::string line;  // one buffer for every row's line
+  while ((result = sqlite3_step(stmt)) == SQLITE_ROW) {
+    const sqlite3_int64 id = sqlite3_column_int64(stmt, 0);
+    base32Decode(columnKey(stmt), secret);
+    const std::optional<std::string> code = generateOTP(secret, kTimeStep, kCodeDigits);
+    if (!code) return 1;
+    line.clear();
+    appendRecordLine(line, id, columnText(stmt, 2), columnText(stmt, 3), *code);
+    if (!writeOutput(line)) return 1;
+  }
+  if (result != SQLITE_DONE) {
+    reportStoreError(kRetrieveError, db);
+    return 1;
+  }
+  return 0;
+}
+
 }  // namespace
 
 std::optional<std::int64_t> parseId(const std::string& text) {
@@ -208,23 +229,10 @@ int deleteCode(sqlite3* db, const Invocation& invocation) {
 int listCodes(sqlite3* db, const Invocation& /*invocation*/) {
   const StatementPtr stmt(prepareStatement(db, sql_select), &sqlite3_finalize);
   if (!stmt) return 1;
-  int result = SQLITE_OK;
-  std::string line;    // one buffer for every row's line
-  std::string secret;  // and one for every row's key
-  while ((result = sqlite3_step(stmt.get())) == SQLITE_ROW) {
-    const sqlite3_int64 id = sqlite3_column_int64(stmt.get(), 0);
-    base32Decode(columnKey(stmt.get()), secret);
-    const std::optional<std::string> code = generateOTP(secret, kTimeStep, kCodeDigits);
-    if (!code) return 1;
-    line.clear();
-    appendRecordLine(line, id, columnText(stmt.get(), 2), columnText(stmt.get(), 3), *code);
-    if (!writeOutput(line)) return 1;
-  }
-  if (result != SQLITE_DONE) {
-    reportStoreError(kRetrieveError, db);
-    return 1;
-  }
-  return 0;
+  std::string secret;  // one buffer for every row's key
+  const int status = listRows(db, stmt.get(), secret);
+  wipe(secret);
+  return status;
 }
 
 int exportCodes(sqlite3* db, const Invocation& invocation) {

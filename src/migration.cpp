@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <initializer_list>
-#include <numeric>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -253,20 +252,26 @@ std::string parseMigrationUri(const std::string& text, MigrationBatch& batch) {
 std::string migrationUri(const std::vector<MigrationAccount>& accounts, std::int32_t batchSize,
                          std::int32_t batchIndex, std::int32_t batchId) {
   if (accounts.size() > kMaxMigrationAccounts) return "";
-  // The texts alone, the site twice, are less than the payload and its base64: past the longest
-  // line, they are enough to tell.
-  const std::size_t texts = std::accumulate(
-      accounts.begin(), accounts.end(), std::size_t{0},
-      [](std::size_t sum, const MigrationAccount& account) {
-        return sum + account.secret.size() + account.site.size() * 2 + account.account.size();
-      });
-  if (texts > kMaxKeyLength) return "";
-  // Every buffer that holds a secret has room made once for the longest line, so that none is
-  // left behind in memory that a growing one moved away from.
+  // The payload at its longest: for each account its texts (the site twice, and the name's ":"),
+  // the tags and two-byte lengths of three text fields (a longer one is past the line already),
+  // three enum fields of two bytes, and its message's own tag and length; then the version and
+  // three int32 fields of up to eleven bytes. One account's message is less.
+  constexpr std::size_t kAccountFields = 3 * 3 + 1 + 3 * 2 + 3;
+  constexpr std::size_t kBatchFields = 2 + 3 * 11;
+  std::size_t room = kBatchFields;
+  for (const MigrationAccount& account : accounts) {
+    room +=
+        account.secret.size() + account.site.size() * 2 + account.account.size() + kAccountFields;
+  }
+  // More than the longest line, it is too long for one even less all that the fields may add (225
+  // bytes at most): the base64 of the rest is a third longer.
+  if (room > kMaxKeyLength) return "";
+  // Every buffer that holds a secret has all its room made once, so that none is left behind in
+  // memory that a growing one moved away from.
   std::string message;
-  message.reserve(kMaxKeyLength);
+  message.reserve(room);
   std::string payload;
-  payload.reserve(kMaxKeyLength);
+  payload.reserve(room);
   for (const MigrationAccount& account : accounts) {
     writeText(message, 1, account.secret);
     // Under an empty site, a name with a colon of its own starts with one, which keeps it whole.

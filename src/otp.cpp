@@ -51,10 +51,10 @@ void base32Decode(std::string_view base32, std::string& bytes) {
       static_cast<std::size_t>(std::count_if(base32.begin(), base32.end(), [](char c) {
         return base32Value(static_cast<unsigned char>(c)) >= 0;
       }));
-  const std::size_t size = characters * 5 / 8;
-  // Room too small for the new key is given back wiped: it may hold the last one.
-  if (bytes.capacity() < size) wipe(bytes);
-  bytes.assign(size, '\0');
+  // The last key is wiped first, whether its room is given back or kept: a shorter key written
+  // over it would leave its tail past the new size, where no wipe of the new key reaches.
+  wipe(bytes);
+  bytes.assign(characters * 5 / 8, '\0');
   char* out = bytes.data();
   // The low `pendingBits` bits are decoded but not yet emitted; the bits above them were emitted
   // already, and the cast to char leaves them out.

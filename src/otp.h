@@ -10,8 +10,8 @@
 // Decodes a base32 secret as typed. Letters of either case and the digits 2-7 carry value; every
 // other byte is skipped, and a trailing partial byte is dropped. Never fails.
 std::string base32Decode(std::string_view base32);
-// The same into `bytes`, replacing what it held: its room is used again, so that a listing decodes
-// the key of every row without an allocation.
+// The same into `bytes`, replacing what it held, which is wiped first: its room is used again, so
+// that a listing decodes the key of every row without an allocation.
 void base32Decode(std::string_view base32, std::string& bytes);
 
 // The canonical base32 text of key bytes: upper case, without padding; base32Decode gives the bytes

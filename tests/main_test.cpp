@@ -36,10 +36,11 @@ std::string contents(std::istream&& file) {
 }
 
 // Plays a session in a fresh directory: "$ " lines run in sh with umask 0, kavro on PATH, K a key
-// whose current code is "CODE", preloaded libraries NO_HMAC, BAD_READ, LAX and NO_OPEN (see
-// tests/), and a libcrypto configuration that breaks HMAC; "% " lines run SQL on kavro.db, held
-// open till the next line has run. A line's output follows " => " or stands below it, errors marked
-// "! ", "Missing …", "Unknown …" and "Unexpected …" followed by the usage text. A line that writes an error must exit with 1 and
+// whose current code is "CODE", preloaded libraries NO_HMAC, BAD_READ, LAX, NO_OPEN and FREED
+// (see tests/; FREED empty in the sanitizer build), and a libcrypto configuration that breaks
+// HMAC; "% " lines run SQL on kavro.db, held open till the next line has run. A line's output
+// follows " => " or stands below it, errors marked "! ", "Missing …", "Unknown …" and
+// "Unexpected …" followed by the usage text. A line that writes an error must exit with 1 and
 // leave kavro.db as it was, others with 0.
 void play(const std::string& session) {
   const std::string text =
@@ -67,7 +68,8 @@ void play(const std::string& session) {
     const int status = WEXITSTATUS(std::system(
         ("cd '" + dir + "' && umask 0 && export PATH=" KAVRO_BIN_DIR ":$PATH K=" + kKey +
          " NO_HMAC=" KAVRO_NO_HMAC " BAD_READ=" KAVRO_FAILING_READ " LAX=" KAVRO_SECURE_DELETE_OFF
-         " NO_OPEN=" KAVRO_FAILING_OPEN " OPENSSL_CONF=" KAVRO_UNLOADABLE_OPENSSL_CONF " && (" +
+         " NO_OPEN=" KAVRO_FAILING_OPEN " FREED=" KAVRO_FREED_SCAN
+         " OPENSSL_CONF=" KAVRO_UNLOADABLE_OPENSSL_CONF " && (" +
          command.substr(2) + ") </dev/null >.out 2>.err; s=$?; sed 's/^/! /' .err >>.out; exit $s")
             .c_str()));
     sqlite3_close(held);
@@ -147,7 +149,7 @@ $ rm kavro.db && for i in 1 2 3; do kavro addcode --key=$K$(printf %03000d | tr 
 % BEGIN IMMEDIATE
 $ timeout 1 kavro lscodes >/dev/null
 $ LD_PRELOAD=$NO_HMAC kavro addcode --key=AA --site=s --account=a => ! Error computing code: HMAC-SHA1 gave no digest
-$ LD_PRELOAD=$NO_HMAC kavro lscodes => ! Error computing code: HMAC-SHA1 gave no digest
+$ LD_PRELOAD=$FREED:$NO_HMAC kavro lscodes => ! Error computing code: HMAC-SHA1 gave no digest
 $ LD_PRELOAD=$NO_HMAC kavro vercode --key=AA --code=1 => ! Error computing code: HMAC-SHA1 gave no digest
 $ LD_PRELOAD=$NO_OPEN kavro lscodes => ! Error opening database: automatic extension loading failed: refused
 $ dd if=/dev/zero of=kavro.db bs=4096 seek=4 count=1 conv=notrunc status=none
@@ -201,7 +203,7 @@ $ ! grep -q -e $K -e 'gezd-gnbv gy3t' kavro.db && grep -q GEZDGNBVGY3TQOJQ-GEZD 
 $ kavro delcode --id=4294967297 => ! Error deleting data: kept
 % DROP TRIGGER keep
 $ kavro delcode --id=4294967297 => ID 4294967297 deleted successfully.
-$ for c in lscodes --help --version "vercode --key=$K --code=1" exportcodes 'exportcodes --format=migration'; do kavro $c 2>&1 >/dev/full && break; done | uniq -c =>       6 Error writing output: No space left on device
+$ for c in lscodes --help --version "vercode --key=$K --code=1" exportcodes 'exportcodes --format=migration'; do LD_PRELOAD=$FREED kavro $c 2>&1 >/dev/full && break; done | uniq -c =>       6 Error writing output: No space left on device
 $ mkdir -m 700 d && mv kavro.db d/mine.db && ln -s d/mine.db kavro.db && chmod 604 d/mine.db && chmod 1777 . && kavro lscodes 2>&1
 Warning: group or others may read the secrets in kavro.db: chmod 600 kavro.db
 Warning: others may write the directory of kavro.db, and so replace it or plant its journal: keep the store in a directory of your own
@@ -267,12 +269,16 @@ $ kavro lscodes | cut -f2- >all && kavro exportcodes >all.uri && kavro exportcod
 all.uri
 all.m
 2
-% INSERT INTO records (key, site, account) VALUES ('A', 's', 'a'), ('AA', replace(hex(zeroblob(1500)), '0', '#'), 'a')
-$ kavro exportcodes --format=migration | wc -l && kavro exportcodes --id=11
+% INSERT INTO records (key, site, account) VALUES ('A', 's', 'a'), ('AA', NULL, 'a'), ('GEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQGEZDGNBVGY3TQOJQ', NULL, printf('%4056s', ''))
+$ LD_PRELOAD=$FREED kavro exportcodes >out; s=$?; wc -l <out; exit $s
+10
+! Cannot export ID 10: its key holds not one whole byte
+! Cannot export ID 12: its line would be longer than the 4096 bytes of a key
+$ export LD_PRELOAD=$FREED && kavro lscodes >/dev/null && kavro exportcodes --format=migration | wc -l && kavro exportcodes --id=12
 2
 ! Cannot export ID 10: its key holds not one whole byte
-! Cannot export ID 11: its line would be longer than the 4096 bytes of a key
-! Cannot export ID 11: its line would be longer than the 4096 bytes of a key
+! Cannot export ID 12: its line would be longer than the 4096 bytes of a key
+! Cannot export ID 12: its line would be longer than the 4096 bytes of a key
 )");
 }
 
