@@ -6,7 +6,9 @@
 #include <iterator>
 #include <optional>
 #include <sstream>
+#include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include <sys/stat.h>
@@ -20,6 +22,7 @@
 #include "output.h"
 #include "record_text.h"
 #include "store.h"
+#include "transfer.h"
 
 namespace {
 
@@ -40,9 +43,10 @@ void showUsage(std::ostream& out, const std::string& appname) {
   out << "Usage: " << appname << "\n"
       << "\taddcode --key=<secret key> --site=<site name> --account=<account name>\n"
       << "\tdelcode --id=<id>\n"
-      << "\tlscodes\n"
+      << "\tlscodes [--id=<id>] [--site=<text>] [--account=<text>]\n"
       << "\tvercode --code=<code> --key=<secret key>\n"
-      << "\texportcodes [--id=<id>] [--format=uri|migration]" << std::endl;
+      << "\texportcodes [--id=<id>] [--site=<text>] [--account=<text>] [--format=uri|migration]\n"
+      << "\timportcodes" << std::endl;
 }
 
 // The usage text and what --help tells beyond it.
@@ -54,6 +58,9 @@ bool showHelp(const std::string& appname) {
           " (otpauth-migration://).\n"
           "--format=uri writes otpauth:// URIs (the default), --format=migration phone app"
           " exports of ten accounts a line.\n"
+          "--site and --account of lscodes and exportcodes pick the records whose site and"
+          " account hold the text, in either case.\n"
+          "importcodes reads such URIs and exports from standard input, one a line.\n"
           "See kavro(1).\n";
   return writeOutput(help.str());
 }
@@ -69,16 +76,16 @@ struct Command {
 constexpr Command kCommands[] = {
     {"addcode", {&kKey, &kSite, &kAccount}, {}, addCode},
     {"delcode", {&kId}, {}, deleteCode},
-    {"lscodes", {}, {}, listCodes},
+    {"lscodes", {}, {&kId, &kSite, &kAccount}, listCodes},
     {"vercode", {&kKey, &kCode}, {}, verifyCode},
-    {"exportcodes", {}, {&kId, &kFormat}, exportCodes},
+    {"exportcodes", {}, {&kId, &kSite, &kAccount, &kFormat}, exportCodes},
+    {"importcodes", {}, {}, importCodes},
 };
 
 // Whether `command` needs or may take `option`.
 bool takes(const Command& command, const Option* option) {
   return std::find(command.needs.begin(), command.needs.end(), option) != command.needs.end() ||
-         std::find(command.mayTake.begin(), command.mayTake.end(), option) !=
-             command.mayTake.end();
+         std::find(command.mayTake.begin(), command.mayTake.end(), option) != command.mayTake.end();
 }
 
 // Scans the arguments after the command word into `invocation`; `given` gets each option that
@@ -136,54 +143,11 @@ bool valid(const std::string& name, const std::string& problem) {
   return problem.empty();
 }
 
-// Takes a phone app's export apart into the accounts it names, for a command that adds them.
-// Returns false after the message of the problem.
-bool completeExport(Invocation& invocation, bool takesExport) {
-  if (!takesExport)
-    return valid(kKey.name, "a phone app's export holds accounts to add, not a key");
-  if (!invocation.site.empty() || !invocation.account.empty()) {
-    return valid(kKey.name,
-                 "an export names its own sites and accounts: give no --site or --account");
-  }
-  return valid(kKey.name, parseMigrationUri(invocation.key, invocation.exported));
-}
+constexpr char kNamesGiven[] =
+    "an export names its own sites and accounts: give no --site or --account";
 
-// Makes the key base32 text: reads it from standard input when it is "-", and takes an otpauth
-// URI apart, its site and account standing in for those not given, or a phone app's export,
-// where `takesExport`, into its accounts. `named` gets the options that the URI filled in, which
-// may be empty. Returns false after the message of the problem.
-bool completeKey(Invocation& invocation, bool takesExport, std::vector<const Option*>& named,
-                 const std::string& appname) {
-  // A store that is there is checked before anyone types a secret for a run bound to fail; a new
-  // one is made only once the run goes ahead.
-  if (invocation.key == "-") {
-    if (!checkExistingStore()) return false;
-    std::optional<std::string> line = readKeyLine();
-    if (!line) return false;
-    invocation.key.swap(*line);
-  }
-  if (invocation.key.empty()) {
-    reportMissing(kKey.name, appname);
-    return false;
-  }
-  if (isMigrationUri(invocation.key)) return completeExport(invocation, takesExport);
-  if (!isKeyUri(invocation.key)) return valid(kKey.name, base32KeyProblem(invocation.key));
-  KeyUri uri;
-  if (!valid(kKey.name, parseKeyUri(invocation.key, uri))) return false;
-  wipe(invocation.key);
-  invocation.key.swap(uri.secret);
-  for (const auto& [option, text] : {std::pair{&kSite, &uri.site}, {&kAccount, &uri.account}}) {
-    if (!*text || !(invocation.*option->field).empty()) continue;
-    invocation.*option->field = **text;
-    named.push_back(option);
-  }
-  return true;
-}
-
-// Checks one option the command needs or was given: it has a value (unless `mayBeEmpty`), an id is
-// one, a format is one of exportcodes', and a site or an account holds no control character, as
-// text for one line of lscodes; an account does not begin with a space, which an otpauth URI's
-// reader drops. Returns false after the message.
+// Checks that an option the command needs or was given has a value (unless `mayBeEmpty`), that an
+// id is one and that a format is one of exportcodes'. Returns false after the message.
 bool checkOption(const Option* option, const Invocation& invocation, const std::string& appname,
                  bool mayBeEmpty = false) {
   const std::string& value = invocation.*option->field;
@@ -200,17 +164,126 @@ bool checkOption(const Option* option, const Invocation& invocation, const std::
     std::cerr << "Invalid id: " << value << std::endl;
     return false;
   }
+  return true;
+}
+
+// Checks a site or an account typed for a record to store: no control character, as text for one
+// line of lscodes, and for an account no space at its start, which an otpauth URI's reader drops.
+// Returns false after the message.
+bool checkName(const Option* option, const Invocation& invocation) {
+  const std::string& value = invocation.*option->field;
   if (option == &kAccount && value.compare(0, 1, " ") == 0) {
     return valid(option->name, "it begins with a space, which no otpauth URI keeps");
   }
-  return (option != &kSite && option != &kAccount) || valid(option->name, controlProblem(value));
+  return valid(option->name, controlProblem(value));
 }
 
-// Fills in and checks what the command needs (see completeKey and checkOption), in the order of
-// its options. The key is read last, so that nobody types a secret for a command that fails
-// anyway; a site or an account that a URI may give is looked for once the key is known. A record
-// to store must come back from exportcodes as it went in. Returns false after the message of the
-// first problem, followed by the usage text where an option is missing.
+// Reads the key from standard input when it is "-". Returns false after the message of the
+// problem.
+bool readKey(Invocation& invocation, const std::string& appname) {
+  // A store that is there is checked before anyone types a secret for a run bound to fail; a new
+  // one is made only once the run goes ahead.
+  if (invocation.key == "-") {
+    if (!checkExistingStore()) return false;
+    std::optional<std::string> line = readKeyLine();
+    if (!line) return false;
+    invocation.key.swap(*line);
+  }
+  if (invocation.key.empty()) {
+    reportMissing(kKey.name, appname);
+    return false;
+  }
+  return true;
+}
+
+// Makes the key of vercode base32 text, taking an otpauth URI apart. Returns false after the
+// message of the problem.
+bool completeKeyToCheck(Invocation& invocation, const std::string& appname) {
+  if (!readKey(invocation, appname)) return false;
+  if (isMigrationUri(invocation.key)) {
+    return valid(kKey.name, "a phone app's export holds accounts to add, not a key");
+  }
+  if (!isKeyUri(invocation.key)) return valid(kKey.name, base32KeyProblem(invocation.key));
+  KeyUri uri;
+  if (!valid(kKey.name, parseKeyUri(invocation.key, uri)) || !valid(kKey.name, uri.unusable)) {
+    wipe(uri.secret);
+    return false;
+  }
+  wipe(invocation.key);
+  invocation.key.swap(uri.secret);
+  return true;
+}
+
+// Checks and completes what addcode needs, in the order of its options: a base32 key is stored as
+// typed, with the site and the account given; an otpauth URI or a phone app's export becomes the
+// invocation's transfer, a URI's site and account standing in for those not given. The key is
+// read last, so that nobody types a secret for a command that fails anyway. A record to store must
+// come back from exportcodes as it went in. Returns false after the message of the first problem,
+// followed by the usage text where an option is missing.
+bool completeAdd(Invocation& invocation, const std::string& appname) {
+  const bool keyLater =
+      invocation.key == "-" || isKeyUri(invocation.key) || isMigrationUri(invocation.key);
+  for (const Option* option : {&kKey, &kSite, &kAccount}) {
+    const bool given = !(invocation.*option->field).empty();
+    if ((option == &kKey || given || !keyLater) && !checkOption(option, invocation, appname)) {
+      return false;
+    }
+    if (option != &kKey && given && !checkName(option, invocation)) return false;
+  }
+  if (!readKey(invocation, appname)) return false;
+  if (isMigrationUri(invocation.key)) {
+    if (!invocation.site.empty() || !invocation.account.empty())
+      return valid(kKey.name, kNamesGiven);
+    return valid(kKey.name, readTransferLine(invocation.key, 0, invocation.transfer));
+  }
+  if (!isKeyUri(invocation.key)) {
+    if (!valid(kKey.name, base32KeyProblem(invocation.key))) return false;
+    if (!checkOption(&kSite, invocation, appname) || !checkOption(&kAccount, invocation, appname)) {
+      return false;
+    }
+    MigrationAccount record{base32Decode(invocation.key), invocation.site, invocation.account};
+    const bool fits = fitsExportLine(record);
+    wipe(record.secret);
+    return valid("record", fits ? ""
+                                : "key, site and account would make an export line longer "
+                                  "than " +
+                                      std::to_string(kMaxKeyLength) + " bytes");
+  }
+  KeyUri uri;
+  if (!valid(kKey.name, parseKeyUri(invocation.key, uri))) return false;
+  MigrationAccount account{base32Decode(uri.secret), invocation.site, invocation.account};
+  wipe(uri.secret);
+  // A site or account that the URI names, if only as empty, stands where none was given.
+  bool complete = true;
+  for (const auto& [option, named, text] : {std::tuple{&kSite, &uri.site, &account.site},
+                                            {&kAccount, &uri.account, &account.account}}) {
+    if (text->empty() && *named) *text = **named;
+    complete = complete && checkOption(option, invocation, appname, named->has_value());
+    if (!complete) break;
+  }
+  if (complete) addAccount(invocation.transfer, account, 0, 1, uri.unusable);
+  wipe(account.secret);
+  return complete;
+}
+
+// Reads importcodes' lines into its transfer. Returns false after the message of the problem.
+bool completeImport(Invocation& invocation) {
+  if (!invocation.site.empty() || !invocation.account.empty()) {
+    return valid(kKey.name,
+                 "importcodes takes the sites and accounts its lines name: give no --site or "
+                 "--account");
+  }
+  return checkExistingStore() &&
+         readKeyLines([&invocation](const std::string& line, std::uint32_t number) {
+           return valid(kKey.name, [&] {
+             const std::string problem = readTransferLine(line, number, invocation.transfer);
+             return problem.empty() ? problem : "line " + std::to_string(number) + ": " + problem;
+           }());
+         });
+}
+
+// Fills in and checks what the command needs or was given (see checkOption and the complete
+// functions). Returns false after the message of the first problem.
 bool completeOptions(const Command& command, Invocation& invocation,
                      const std::vector<const Option*>& given, const std::string& appname) {
   for (const Option* option : command.mayTake) {
@@ -219,35 +292,12 @@ bool completeOptions(const Command& command, Invocation& invocation,
       return false;
     }
   }
-  const bool keyLater =
-      invocation.key == "-" || isKeyUri(invocation.key) || isMigrationUri(invocation.key);
-  std::vector<const Option*> later;
-  bool needsKey = false;
+  if (command.carryOut == addCode) return completeAdd(invocation, appname);
+  if (command.carryOut == importCodes) return completeImport(invocation);
   for (const Option* option : command.needs) {
-    needsKey = needsKey || option == &kKey;
-    if (keyLater && (option == &kSite || option == &kAccount) &&
-        (invocation.*option->field).empty()) {
-      later.push_back(option);
-    } else if (!checkOption(option, invocation, appname)) {
-      return false;
-    }
+    if (!checkOption(option, invocation, appname)) return false;
   }
-  std::vector<const Option*> named;
-  const bool adds = command.carryOut == addCode;
-  if (needsKey && !completeKey(invocation, adds, named, appname)) return false;
-  // An export's sites and accounts were checked with it.
-  if (!invocation.exported.accounts.empty()) return true;
-  for (const Option* option : later) {
-    const bool fromUri = std::find(named.begin(), named.end(), option) != named.end();
-    if (!checkOption(option, invocation, appname, fromUri)) return false;
-  }
-  if (!adds) return true;
-  MigrationAccount record{base32Decode(invocation.key), invocation.site, invocation.account};
-  const bool fits = fitsExportLine(record);
-  wipe(record.secret);
-  return valid("record", fits ? ""
-                               : "key, site and account would make an export line longer than " +
-                                     std::to_string(kMaxKeyLength) + " bytes");
+  return command.carryOut != verifyCode || completeKeyToCheck(invocation, appname);
 }
 
 }  // namespace
@@ -288,10 +338,22 @@ int runCommandLine(int argc, const char* const argv[]) {
     showUsage(std::cerr, appname);
     return 1;
   }
-  const int status = completeOptions(*command, invocation, given, appname)
-                         ? runCommand(invocation, command->carryOut)
-                         : 1;
+  int status = 1;
+  if (completeOptions(*command, invocation, given, appname)) {
+    const std::vector<std::string>& skipped = invocation.transfer.skipped;
+    for (const std::string& line : skipped) std::cerr << line << std::endl;
+    // Where every account was left out, nothing is stored, and no store made.
+    const bool transfers = command->carryOut == importCodes ||
+                           (command->carryOut == addCode &&
+                            (isKeyUri(invocation.key) || isMigrationUri(invocation.key)));
+    if (!transfers || !invocation.transfer.starts.empty()) {
+      status = runCommand(invocation, command->carryOut);
+    } else {
+      status = 0;
+    }
+    if (!skipped.empty()) status = 1;
+  }
   wipe(invocation.key);
-  for (MigrationAccount& account : invocation.exported.accounts) wipe(account.secret);
+  wipe(invocation.transfer);
   return status;
 }

@@ -6,18 +6,22 @@
 #include <cstdint>
 #include <ctime>
 #include <deque>
+#include <functional>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <utility>
 #include <vector>
 
+#include <unistd.h>
+
 #include "key_uri.h"
-#include "migration.h"
 #include "otp.h"
 #include "output.h"
 #include "record_text.h"
 #include "store.h"
+#include "transfer.h"
 
 namespace {
 
@@ -48,91 +52,196 @@ std::string_view columnKey(sqlite3_stmt* stmt) {
                          : std::string_view();
 }
 
-// Writes `line` and a newline, and wipes it; its room stays for the next line. False when it could
-// not be written.
-bool writeSecretLine(std::string& line) {
-  line.push_back('\n');
-  const bool written = writeOutput(line);
-  wipe(line);
-  return written;
-}
-
-// Writes "Cannot export ID <id>: <why>" as one line on standard error.
-void reportUnexported(sqlite3_int64 id, const char* why) {
-  std::cerr << "Cannot export ID " << id << ": " << why << std::endl;
-}
-
-constexpr char kTooLong[] = "its line would be longer than the 4096 bytes of a key";
-
-// Whether the export line of `count` accounts from `first` is one to give, with the largest batch
-// numbers that `accounts` can have, so that the real ones never make the line longer.
-bool exportFits(const std::deque<MigrationAccount>& accounts, std::size_t first,
-                std::size_t count) {
-  const auto start = accounts.begin() + static_cast<std::ptrdiff_t>(first);
-  std::vector<MigrationAccount> part(start, start + static_cast<std::ptrdiff_t>(count));
-  const auto largest = static_cast<std::int32_t>(accounts.size());
-  std::string line = migrationUri(part, largest, largest, -1);
-  const bool fits = !line.empty();
-  wipe(line);
-  for (MigrationAccount& account : part) wipe(account.secret);
-  return fits;
-}
-
-// Writes the accounts as phone app exports, the lines one export: each of at most
-// kMaxMigrationAccounts accounts and, so that addcode takes it back, at most kMaxKeyLength bytes.
-// An account too long for a line of its own is named on standard error; returns 1 then, else 0.
-int writeMigrationUris(const std::deque<MigrationAccount>& accounts,
-                       const std::deque<sqlite3_int64>& ids) {
-  int status = 0;
-  std::vector<std::pair<std::size_t, std::size_t>> parts;  // each line's first account and count
-  for (std::size_t first = 0; first < accounts.size();) {
-    std::size_t count = 0;
-    while (count < kMaxMigrationAccounts && first + count < accounts.size() &&
-           exportFits(accounts, first, count + 1)) {
-      ++count;
-    }
-    if (count == 0) {
-      reportUnexported(ids[first], kTooLong);
-      status = 1;
-      ++first;
-    } else {
-      parts.emplace_back(first, count);
-      first += count;
-    }
+// Writes "Codes change in N s" on standard error, N the seconds from `now` to the next step, where
+// standard output is a terminal: whoever reads a code there can tell whether there is time to type
+// it. A script sees nothing.
+void reportSecondsLeft(std::time_t now) {
+  if (isatty(STDOUT_FILENO) == 1) {
+    std::cerr << "Codes change in " << kTimeStep - static_cast<std::uint64_t>(now) % kTimeStep
+              << " s" << std::endl;
   }
-  // Any number tells the lines of one export from another's: the clock's seconds, new for every
-  // export but one made in the same second.
-  const auto batchId = static_cast<std::int32_t>(std::time(nullptr));
-  for (std::size_t i = 0; i < parts.size(); ++i) {
-    const auto start = accounts.begin() + static_cast<std::ptrdiff_t>(parts[i].first);
-    std::vector<MigrationAccount> part(start, start + static_cast<std::ptrdiff_t>(parts[i].second));
-    std::string line = migrationUri(part, static_cast<std::int32_t>(parts.size()),
-                                    static_cast<std::int32_t>(i), batchId);
-    const bool written = writeSecretLine(line);
-    for (MigrationAccount& account : part) wipe(account.secret);
-    if (!written) return 1;
-  }
-  return status;
 }
 
-// Writes a line for each row of `stmt`, decoding each row's key into `secret`; returns 1 after an
-// error line, else 0. The caller wipes `secret` once, whichever way the listing ends.
-int listRows(sqlite3* db, sqlite3_stmt* stmt, std::string& secret) {
+// Whether a record's site and account hold the texts that `invocation` filters by.
+bool passes(const Invocation& invocation, std::string_view site, std::string_view account) {
+  return holdsIgnoringCase(site, invocation.site) && holdsIgnoringCase(account, invocation.account);
+}
+
+// Prepares the select of the records that `invocation` asks for: the one of its id, or all; the
+// site and account filters are the caller's. Returns nullptr after the error line.
+sqlite3_stmt* selectRecords(sqlite3* db, const Invocation& invocation) {
+  const bool one = !invocation.id.empty();
+  sqlite3_stmt* stmt = prepareStatement(db, one ? sql_select_one : sql_select);
+  if (stmt != nullptr && one) sqlite3_bind_int64(stmt, 1, *parseId(invocation.id));  // checked
+  return stmt;
+}
+
+// Steps `stmt` through its records and hands each one that passes the filters to `take` with its
+// id, key bytes (decoded into `secret`, which the caller wipes), site and account. Returns 1 after
+// an error line, `take`'s or a store's, else 0; for filters that no record passes, after "No
+// record with ID <id>" (an id alone) or "No record matches" and the filters.
+int eachRecord(sqlite3* db, sqlite3_stmt* stmt, const Invocation& invocation, std::string& secret,
+               const std::function<bool(std::int64_t, std::string_view, std::string_view)>& take) {
   int result = SQLITE_OK;
-  std::string line;  // one buffer for every row's line
+  bool found = false;
   while ((result = sqlite3_step(stmt)) == SQLITE_ROW) {
-    const sqlite3_int64 id = sqlite3_column_int64(stmt, 0);
+    const std::string_view site = columnText(stmt, 2);
+    const std::string_view account = columnText(stmt, 3);
+    if (!passes(invocation, site, account)) continue;
+    found = true;
     base32Decode(columnKey(stmt), secret);
-    const std::optional<std::string> code = generateOTP(secret, kTimeStep, kCodeDigits);
-    if (!code) return 1;
-    line.clear();
-    appendRecordLine(line, id, columnText(stmt, 2), columnText(stmt, 3), *code);
-    if (!writeOutput(line)) return 1;
+    if (!take(sqlite3_column_int64(stmt, 0), site, account)) return 1;
   }
   if (result != SQLITE_DONE) {
     reportStoreError(kRetrieveError, db);
     return 1;
   }
+  if (found || (invocation.id.empty() && invocation.site.empty() && invocation.account.empty())) {
+    return 0;
+  }
+  if (invocation.site.empty() && invocation.account.empty()) {
+    std::cerr << "No record with ID " << invocation.id << std::endl;
+    return 1;
+  }
+  std::string filters = "No record matches";
+  for (const auto& [name, text] : {std::pair{" --id=", &invocation.id},
+                                   {" --site=", &invocation.site},
+                                   {" --account=", &invocation.account}}) {
+    if (text->empty()) continue;
+    filters += name;
+    appendEscaped(filters, *text);
+  }
+  std::cerr << filters << std::endl;
+  return 1;
+}
+
+// The identity of an account for telling one stored already: its key bytes, site and account.
+std::uint64_t identityHash(std::string_view secret, std::string_view site,
+                           std::string_view account) {
+  std::uint64_t hash = 0;
+  for (const std::string_view text : {secret, site, account}) {
+    hash ^= std::hash<std::string_view>{}(text) + 0x9e3779b97f4a7c15U + (hash << 6) + (hash >> 2);
+  }
+  return hash;
+}
+
+bool sameAccount(const HeldAccount& held, std::string_view secret, std::string_view site,
+                 std::string_view account) {
+  return held.secret == secret && held.site == site && held.account == account;
+}
+
+// What becomes of each account of a transfer.
+enum class Fate : char { kNew, kStoredBefore, kEarlierInRun, kStored };
+
+// Stores the accounts of `transfer` that neither the store nor an earlier account of it holds, in
+// one transaction, and writes each as lscodes shows it or, for `asCode`, its "Generated code: "
+// line; an account passed over is named on standard error. The store is read once for that, in
+// the transaction, so that no other run adds the same account in between. Returns 0, or 1 after
+// an error line.
+int storeTransfer(sqlite3* db, const Transfer& transfer, bool asCode) {
+  const std::time_t now = std::time(nullptr);
+  const std::size_t count = transfer.starts.size();
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> index;  // by hash, then by place
+  index.reserve(count);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const HeldAccount held = heldAccount(transfer, i);
+    index.emplace_back(identityHash(held.secret, held.site, held.account), i);
+  }
+  std::sort(index.begin(), index.end());
+  // The accounts of `transfer` that are the one given, in their order.
+  const auto matches = [&](std::string_view secret, std::string_view site, std::string_view account,
+                           const auto& each) {
+    const std::uint64_t hash = identityHash(secret, site, account);
+    for (auto it = std::lower_bound(index.begin(), index.end(), std::pair{hash, 0U});
+         it != index.end() && it->first == hash; ++it) {
+      if (sameAccount(heldAccount(transfer, it->second), secret, site, account) &&
+          !each(it->second)) {
+        return;
+      }
+    }
+  };
+
+  std::vector<Fate> fates(count, Fate::kNew);
+  std::vector<std::int64_t> ids(count, 0);
+  // A transaction left open is rolled back as the run closes the store.
+  if (!execute(db, sql_begin, kInsertError)) return 1;
+  {
+    const StatementPtr select(prepareStatement(db, sql_select), &sqlite3_finalize);
+    if (!select) return 1;
+    std::string secret;
+    const Invocation all;
+    const int status =
+        eachRecord(db, select.get(), all, secret,
+                   [&](std::int64_t id, std::string_view site, std::string_view account) {
+                     matches(secret, site, account, [&](std::uint32_t i) {
+                       if (fates[i] == Fate::kNew) {
+                         fates[i] = Fate::kStoredBefore;
+                         ids[i] = id;
+                       }
+                       return true;
+                     });
+                     return true;
+                   });
+    wipe(secret);
+    if (status != 0) return 1;
+  }
+  const StatementPtr insert(prepareStatement(db, sql_insert), &sqlite3_finalize);
+  if (!insert) return 1;
+  std::string codes;  // kCodeDigits for each account stored
+  std::string key;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    if (fates[i] != Fate::kNew) continue;
+    const HeldAccount held = heldAccount(transfer, i);
+    matches(held.secret, held.site, held.account, [&](std::uint32_t earlier) {
+      if (earlier >= i) return false;
+      if (fates[earlier] != Fate::kStored) return true;
+      fates[i] = Fate::kEarlierInRun;
+      ids[i] = ids[earlier];
+      return false;
+    });
+    if (fates[i] != Fate::kNew) continue;
+    // The code first, so that a run that cannot compute one stores nothing.
+    const std::optional<std::string> code =
+        generateOTP(std::string(held.secret), kTimeStep, kCodeDigits, now);
+    if (!code) return 1;
+    codes += *code;
+    key = base32Encode(std::string(held.secret));
+    sqlite3_bind_text(insert.get(), 1, key.c_str(), -1, SQLITE_STATIC);
+    sqlite3_bind_text(insert.get(), 2, held.site.data(), static_cast<int>(held.site.size()),
+                      SQLITE_STATIC);
+    sqlite3_bind_text(insert.get(), 3, held.account.data(), static_cast<int>(held.account.size()),
+                      SQLITE_STATIC);
+    const bool inserted = sqlite3_step(insert.get()) == SQLITE_DONE;
+    sqlite3_reset(insert.get());
+    wipe(key);
+    if (!inserted) {
+      reportStoreError(kInsertError, db);
+      return 1;
+    }
+    fates[i] = Fate::kStored;
+    ids[i] = sqlite3_last_insert_rowid(db);
+  }
+  if (!execute(db, sql_commit, kInsertError)) return 1;
+
+  std::string line;
+  std::size_t shown = 0;
+  for (std::uint32_t i = 0; i < count; ++i) {
+    const HeldAccount held = heldAccount(transfer, i);
+    if (fates[i] != Fate::kStored) {
+      std::cerr << "Already stored as ID " << ids[i] << ": " << placeOf(held) << std::endl;
+      continue;
+    }
+    const std::string code = codes.substr(kCodeDigits * shown++, kCodeDigits);
+    line.clear();
+    if (asCode) {
+      ((line += "Generated code: ") += code) += '\n';
+    } else {
+      appendRecordLine(line, ids[i], held.site, held.account, code);
+    }
+    if (!writeOutput(line)) return 1;
+  }
+  for (const std::string& warning : partWarnings(transfer)) std::cerr << warning << std::endl;
+  if (shown > 0) reportSecondsLeft(now);
   return 0;
 }
 
@@ -149,53 +258,14 @@ std::optional<std::int64_t> parseId(const std::string& text) {
   return id;
 }
 
-// Stores every account of a phone app's export, all or none, and prints each as lscodes would.
-int addExported(sqlite3* db, const MigrationBatch& exported) {
-  // The codes are computed first, so that a run that cannot compute them stores nothing.
-  std::vector<std::string> codes;
-  for (const MigrationAccount& account : exported.accounts) {
-    std::optional<std::string> code = generateOTP(account.secret, kTimeStep, kCodeDigits);
-    if (!code) return 1;
-    codes.push_back(std::move(*code));
-  }
-  const StatementPtr stmt(prepareStatement(db, sql_insert), &sqlite3_finalize);
-  // A transaction left open is rolled back as the run closes the store.
-  if (!stmt || !execute(db, sql_begin, kInsertError)) return 1;
-  std::vector<sqlite3_int64> ids;
-  for (const MigrationAccount& account : exported.accounts) {
-    std::string key = base32Encode(account.secret);
-    sqlite3_bind_text(stmt.get(), 1, key.c_str(), -1, SQLITE_STATIC);
-    sqlite3_bind_text(stmt.get(), 2, account.site.c_str(), -1, SQLITE_STATIC);
-    sqlite3_bind_text(stmt.get(), 3, account.account.c_str(), -1, SQLITE_STATIC);
-    const bool inserted = sqlite3_step(stmt.get()) == SQLITE_DONE;
-    sqlite3_reset(stmt.get());
-    wipe(key);
-    if (!inserted) {
-      reportStoreError(kInsertError, db);
-      return 1;
-    }
-    ids.push_back(sqlite3_last_insert_rowid(db));
-  }
-  if (!execute(db, sql_commit, kInsertError)) return 1;
-  std::string line;
-  for (std::size_t i = 0; i < ids.size(); ++i) {
-    line.clear();
-    appendRecordLine(line, ids[i], exported.accounts[i].site, exported.accounts[i].account,
-                     codes[i]);
-    if (!writeOutput(line)) return 1;
-  }
-  if (exported.batchSize > 1) {
-    std::cerr << "Warning: this is part " << exported.batchIndex + 1 << " of " << exported.batchSize
-              << " of the export: add the other parts as well" << std::endl;
-  }
-  return 0;
-}
-
 int addCode(sqlite3* db, const Invocation& invocation) {
-  if (!invocation.exported.accounts.empty()) return addExported(db, invocation.exported);
+  if (!invocation.transfer.starts.empty()) {
+    return storeTransfer(db, invocation.transfer, isKeyUri(invocation.key));
+  }
   // The code is computed first, so that a run that cannot compute it stores nothing.
+  const std::time_t now = std::time(nullptr);
   std::string secret = base32Decode(invocation.key);
-  const std::optional<std::string> code = generateOTP(secret, kTimeStep, kCodeDigits);
+  const std::optional<std::string> code = generateOTP(secret, kTimeStep, kCodeDigits, now);
   wipe(secret);
   if (!code) return 1;
 
@@ -208,7 +278,13 @@ int addCode(sqlite3* db, const Invocation& invocation) {
     reportStoreError(kInsertError, db);
     return 1;
   }
-  return writeOutput("Generated code: " + *code + "\n") ? 0 : 1;
+  if (!writeOutput("Generated code: " + *code + "\n")) return 1;
+  reportSecondsLeft(now);
+  return 0;
+}
+
+int importCodes(sqlite3* db, const Invocation& invocation) {
+  return storeTransfer(db, invocation.transfer, false);
 }
 
 int deleteCode(sqlite3* db, const Invocation& invocation) {
@@ -226,63 +302,54 @@ int deleteCode(sqlite3* db, const Invocation& invocation) {
   return writeOutput("ID " + invocation.id + " deleted successfully.\n") ? 0 : 1;
 }
 
-int listCodes(sqlite3* db, const Invocation& /*invocation*/) {
-  const StatementPtr stmt(prepareStatement(db, sql_select), &sqlite3_finalize);
+int listCodes(sqlite3* db, const Invocation& invocation) {
+  const std::time_t now = std::time(nullptr);  // one step for every code of the listing
+  const StatementPtr stmt(selectRecords(db, invocation), &sqlite3_finalize);
   if (!stmt) return 1;
   std::string secret;  // one buffer for every row's key
-  const int status = listRows(db, stmt.get(), secret);
+  std::string line;    // and one for every row's line
+  bool shown = false;
+  const int status = eachRecord(
+      db, stmt.get(), invocation, secret,
+      [&](std::int64_t id, std::string_view site, std::string_view account) {
+        const std::optional<std::string> code = generateOTP(secret, kTimeStep, kCodeDigits, now);
+        if (!code) return false;
+        line.clear();
+        appendRecordLine(line, id, site, account, *code);
+        shown = true;
+        return writeOutput(line);
+      });
   wipe(secret);
+  if (status == 0 && shown) reportSecondsLeft(now);
   return status;
 }
 
 int exportCodes(sqlite3* db, const Invocation& invocation) {
-  const bool one = !invocation.id.empty();
-  const StatementPtr stmt(prepareStatement(db, one ? sql_select_one : sql_select),
-                          &sqlite3_finalize);
+  const StatementPtr stmt(selectRecords(db, invocation), &sqlite3_finalize);
   if (!stmt) return 1;
-  if (one) sqlite3_bind_int64(stmt.get(), 1, *parseId(invocation.id));  // checked before the run
   const bool uri = invocation.format != "migration";
   int status = 0;
-  bool found = false;
+  std::string secret;
   std::string line;  // one buffer for every row's line, wiped after each
   // For the phone app's export, written at the end; a deque never moves an account, so that wipe
   // reaches every copy of a secret.
   std::deque<MigrationAccount> accounts;
-  std::deque<sqlite3_int64> ids;
-  int result = SQLITE_OK;
-  while ((result = sqlite3_step(stmt.get())) == SQLITE_ROW) {
-    found = true;
-    const sqlite3_int64 id = sqlite3_column_int64(stmt.get(), 0);
-    std::string secret = base32Decode(columnKey(stmt.get()));
-    if (secret.empty()) {
-      reportUnexported(id, "its key holds not one whole byte");
-      status = 1;
-    } else if (uri) {
-      appendKeyUri(line, secret, columnText(stmt.get(), 2), columnText(stmt.get(), 3));
-      if (line.size() > kMaxKeyLength) {
-        wipe(line);
-        reportUnexported(id, kTooLong);
-        status = 1;
-      } else if (!writeSecretLine(line)) {
-        wipe(secret);
-        return 1;
-      }
-    } else {
-      accounts.push_back({std::move(secret), std::string(columnText(stmt.get(), 2)),
-                          std::string(columnText(stmt.get(), 3))});
-      ids.push_back(id);
-    }
-    wipe(secret);
-  }
-  if (result != SQLITE_DONE) {
-    reportStoreError(kRetrieveError, db);
-    status = 1;
-  } else if (one && !found) {
-    std::cerr << "No record with ID " << invocation.id << std::endl;
-    status = 1;
-  } else if (writeMigrationUris(accounts, ids) != 0) {
-    status = 1;
-  }
+  std::deque<std::int64_t> ids;
+  const int found =
+      eachRecord(db, stmt.get(), invocation, secret,
+                 [&](std::int64_t id, std::string_view site, std::string_view account) {
+                   if (secret.empty()) {
+                     reportUnexported(id, "its key holds not one whole byte");
+                     status = 1;
+                     return true;
+                   }
+                   if (uri) return writeUriLine(line, id, secret, site, account, status);
+                   accounts.push_back({secret, std::string(site), std::string(account)});
+                   ids.push_back(id);
+                   return true;
+                 });
+  wipe(secret);
+  if (found != 0 || writeMigrationUris(accounts, ids) != 0) status = 1;
   for (MigrationAccount& account : accounts) wipe(account.secret);
   return status;
 }

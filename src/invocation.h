@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "migration.h"
+#include "transfer.h"
 
 // Each text is empty when its option was not given.
 struct Invocation {
@@ -14,6 +14,6 @@ struct Invocation {
   std::string id;
   std::string code;
   std::string format;  // how exportcodes writes the records
-  // A phone app's export given as the key, once read: its accounts, checked.
-  MigrationBatch exported;
+  // The accounts of the transfer lines given as the key or read by importcodes, judged.
+  Transfer transfer;
 };

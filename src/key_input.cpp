@@ -1,10 +1,13 @@
 #include "key_input.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstddef>
 #include <cstring>
+#include <functional>
 #include <iostream>
+#include <string_view>
 
 #include <poll.h>
 #include <termios.h>
@@ -155,4 +158,55 @@ std::optional<std::string> readKeyLine() {
     return readingFailed("standard input is a terminal other than the controlling one");
   }
   return askTerminal();
+}
+
+bool readKeyLines(const std::function<bool(const std::string&, std::uint32_t)>& take) {
+  if (isatty(STDIN_FILENO)) {
+    readingFailed(
+        "standard input is a terminal, where the secrets would show: give a file or a pipe");
+    return false;
+  }
+  char chunk[65536];
+  std::string line;
+  // Never moved, so that wipe reaches every byte: a key, a "\r" and a byte past them at most.
+  line.reserve(kMaxKeyLength + 2);
+  std::uint32_t number = 1;
+  bool ok = true;
+  for (bool more = true; ok && more;) {
+    const ssize_t got = read(STDIN_FILENO, chunk, sizeof chunk);
+    if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      pollfd input{STDIN_FILENO, POLLIN, 0};  // a non-blocking input: wait for its next bytes
+      (void)poll(&input, 1, -1);
+      continue;
+    }
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      readingFailed(std::strerror(errno));
+      ok = false;
+      break;
+    }
+    more = got > 0;
+    // The end of the input ends its last line, if it has one.
+    const std::string_view text = more ? std::string_view(chunk, got) : "\n";
+    for (std::size_t start = 0; ok && start < text.size();) {
+      const std::size_t end = std::min(text.find('\n', start), text.size());
+      const std::size_t room = kMaxKeyLength + 2 - line.size();
+      line.append(text.substr(start, std::min(end - start, room)));
+      start = end + 1;
+      if (end == text.size()) break;  // the line goes on in the next chunk
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line.size() > kMaxKeyLength) {
+        std::cerr << "Invalid key: line " << number << ": too long: more than " << kMaxKeyLength
+                  << " bytes" << std::endl;
+        ok = false;
+      } else if (line.find_first_not_of(" \t") != std::string::npos) {
+        ok = take(line, number);
+      }
+      wipe(line);
+      ++number;
+    }
+  }
+  OPENSSL_cleanse(chunk, sizeof chunk);
+  wipe(line);
+  return ok;
 }

@@ -1,6 +1,8 @@
 // Reading a key: one line of standard input, asked for without echo on the terminal.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -12,3 +14,9 @@
 // a CRLF ending, so that a longer key is refused, not cut. Returns nothing after writing the error
 // line: a terminal other than the controlling one, a failed read, a line cut.
 std::optional<std::string> readKeyLine();
+
+// Reads standard input to its end for importcodes, and hands each line that is not blank (spaces
+// and tabs only) to `take` with its number, from 1, without its line end or a "\r" before that.
+// Returns false after writing the error line: a terminal, where the secrets would show; a failed
+// read; a line longer than kMaxKeyLength; or `take`'s, which returns false after writing its own.
+bool readKeyLines(const std::function<bool(const std::string&, std::uint32_t)>& take);

@@ -104,20 +104,16 @@ std::string readParameters(std::string_view query, Parameters& parameters) {
   return "";
 }
 
-// Reads the parameters into `parameters`; returns why they are not those of codes that kavro
-// makes, with a secret, or empty.
-std::string codesProblem(std::string_view query, Parameters& parameters) {
-  std::string problem = readParameters(query, parameters);
-  if (!problem.empty()) return problem;
+// Why codes of the type and parameters are not those that kavro makes, or empty.
+std::string codesProblem(std::string_view type, const Parameters& parameters) {
+  if (!equalsIgnoringCase(type, "totp")) return "type is not totp";
   if (parameters.algorithm && !equalsIgnoringCase(*parameters.algorithm, "sha1")) {
     return "algorithm is not SHA1";
   }
   // The numbers are compared as text: "06" or " 6" may mean 6 to one reader and not to another.
   if (parameters.digits && *parameters.digits != "6") return "digits is not 6";
   if (parameters.period && *parameters.period != "30") return "period is not 30 seconds";
-  if (!parameters.secret) return "no secret parameter";
-  const std::string keyProblem = base32KeyProblem(*parameters.secret);
-  return keyProblem.empty() ? "" : "secret " + keyProblem;
+  return "";
 }
 
 }  // namespace
@@ -174,24 +170,28 @@ std::string parseKeyUri(const std::string& text, KeyUri& uri) {
   if (text.find('#') != std::string::npos) return "'#' in the URI: write it %23";
   const std::size_t query = std::min(text.find('?'), text.size());
   const std::size_t slash = std::min(text.find('/', scheme.size()), query);
-  if (!equalsIgnoringCase(text.substr(scheme.size(), slash - scheme.size()), "totp")) {
-    return "type is not totp";
-  }
   Parameters parameters;
   std::string problem =
-      codesProblem(std::string_view(text).substr(std::min(query + 1, text.size())), parameters);
-  if (!problem.empty()) {
-    if (parameters.secret) wipe(*parameters.secret);
-    return problem;
-  }
-
+      readParameters(std::string_view(text).substr(std::min(query + 1, text.size())), parameters);
+  if (problem.empty() && !parameters.secret) problem = "no secret parameter";
+  const std::string keyProblem = problem.empty() ? base32KeyProblem(*parameters.secret) : "";
+  // A secret too short for a byte is well written, and only gives no codes.
+  const bool noByte = keyProblem.compare(0, 9, "too short") == 0;
+  if (!keyProblem.empty() && !noByte) problem = "secret " + keyProblem;
   // An empty label is taken: the caller's --site and --account, or its "Missing" errors, follow.
   const std::size_t labelStart = std::min(slash + 1, query);
   const std::optional<std::string> label =
       percentDecoded(text.substr(labelStart, query - labelStart));
-  if (!label) return "'%' not followed by two hex digits in the label";
+  if (problem.empty() && !label) problem = "'%' not followed by two hex digits in the label";
+  if (!problem.empty()) {
+    if (parameters.secret) wipe(*parameters.secret);
+    return problem;
+  }
   KeyUri read;
   read.secret.swap(*parameters.secret);
+  read.unusable =
+      codesProblem(std::string_view(text).substr(scheme.size(), slash - scheme.size()), parameters);
+  if (read.unusable.empty() && noByte) read.unusable = "secret " + keyProblem;
   std::string site;
   std::string account;
   const std::string issuer = parameters.issuer.value_or("");

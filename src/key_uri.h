@@ -9,6 +9,9 @@
 // included; nothing where it names none.
 struct KeyUri {
   std::string secret;
+  // Why kavro cannot compute its codes (another type, algorithm, digit count or period, or a
+  // secret of no whole byte), or empty.
+  std::string unusable;
   std::optional<std::string> site;
   std::optional<std::string> account;
 };
@@ -17,15 +20,16 @@ struct KeyUri {
 // without regard to case. No base32 key holds a colon, so the two cannot be taken for each other.
 bool isKeyUri(const std::string& key);
 
-// Reads otpauth://TYPE/LABEL?PARAMETERS into `uri`, which is set only when it is one kavro can use.
-// Returns why it is not, without quoting the secret or the URI, or empty. The site and account are
-// splitLabel's, from the issuer parameter and the label. Refused: a type other than totp, an
-// algorithm other than SHA1, digits other than the text "6" and period other than "30", a parameter
-// given twice, a parameter whose name holds one of those five but is not it (" digits") or holds an
-// escaped "=", an "&amp;", a "#", a bad percent escape anywhere, and a missing or faulty secret.
-// Site and account are splitLabel's, returned as they are, control characters included: a label
-// with a colon names both, either of them possibly empty, a label without one the account alone,
-// and an issuer the site.
+// Reads otpauth://TYPE/LABEL?PARAMETERS into `uri`, which is set only when it is well written.
+// Returns why it is not, without quoting the secret or the URI, or empty. Refused: a parameter
+// given twice, a parameter whose name holds one of secret, issuer, algorithm, digits and period
+// but is not it (" digits") or holds an escaped "=", an "&amp;", a "#", a bad percent escape
+// anywhere, and a missing secret or one with a byte outside base32. Codes that kavro does not
+// make (a type other than totp, an algorithm other than SHA1, digits other than the text "6",
+// period other than "30", a secret of no whole byte) are told in `unusable`. Site and account are
+// splitLabel's, returned as they are, control characters included: a label with a colon names
+// both, either of them possibly empty, a label without one the account alone, and an issuer the
+// site.
 std::string parseKeyUri(const std::string& text, KeyUri& uri);
 
 // The site and account that an issuer and a label ("Issuer:account", or the account alone) name.

@@ -10,7 +10,6 @@
 
 #include "key_uri.h"
 #include "otp.h"
-#include "record_text.h"
 #include "wire_format.h"
 
 namespace {
@@ -89,8 +88,10 @@ std::string readPayload(std::string_view payload, std::vector<AccountFields>& ac
       problem = take(field, batch.batchSize);
     } else if (field.number == 4) {
       problem = take(field, batch.batchIndex);
+    } else if (field.number == 5) {
+      problem = take(field, batch.batchId);
     }
-    // The version and the export's id decide nothing here.
+    // The version decides nothing here.
     if (!problem.empty()) return problem;
   }
   // A part outside the export would send its user looking for parts that are not there. Without
@@ -125,14 +126,6 @@ std::string codesProblem(const AccountFields& fields) {
   return fields.secret.empty() ? "empty secret" : "";
 }
 
-// Why an account's site or account is refused, or empty.
-std::string namesProblem(const MigrationAccount& account) {
-  const std::string site = controlProblem(account.site);
-  if (!site.empty()) return "invalid site: " + site;
-  const std::string name = controlProblem(account.account);
-  return name.empty() ? "" : "invalid account: " + name;
-}
-
 // Decodes standard base64 with its "=" padding into `bytes`, made once at its size; returns why it
 // cannot, or empty. libcrypto's decoder takes "=" anywhere and white space at the ends, so the
 // text is checked first.
@@ -158,17 +151,8 @@ std::string base64Decoded(const std::string& base64, std::string& bytes) {
   return "";
 }
 
-// "account K (Site: S, Account: A): " and why account K, from 1, is refused.
-std::string refused(std::size_t k, const MigrationAccount& account, const std::string& problem) {
-  std::string named = "account " + std::to_string(k) + " (Site: ";
-  appendEscaped(named, account.site);
-  named += ", Account: ";
-  appendEscaped(named, account.account);
-  return named + "): " + problem;
-}
-
-// Reads the payload into `batch`, set only when every account is one kavro can use; returns why
-// not, or empty.
+// Reads the payload into `batch`, set only when it holds an account; returns why not, or empty.
+// An account whose codes kavro does not make has its secret left out.
 std::string readBatch(std::string_view payload, MigrationBatch& batch) {
   std::vector<AccountFields> fields;
   MigrationBatch read;
@@ -176,22 +160,14 @@ std::string readBatch(std::string_view payload, MigrationBatch& batch) {
   if (!problem.empty()) return "data malformed: " + problem;
   if (fields.empty()) return "no accounts";
   read.accounts.resize(fields.size());
+  read.unusable.resize(fields.size());
   for (std::size_t i = 0; i < fields.size(); ++i) {
     MigrationAccount& account = read.accounts[i];
     splitLabel(std::string(fields[i].issuer), std::string(fields[i].name), account.site,
                account.account);
-    std::string accountProblem = codesProblem(fields[i]);
-    if (accountProblem.empty()) accountProblem = namesProblem(account);
-    if (!accountProblem.empty()) return refused(i + 1, account, accountProblem);
-  }
-  // Only now that every account is taken are their secrets copied, each once into its place.
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    read.accounts[i].secret.assign(fields[i].secret);
-    if (!fitsExportLine(read.accounts[i])) {
-      for (MigrationAccount& account : read.accounts) wipe(account.secret);
-      return refused(i + 1, read.accounts[i],
-                     "too long for an export line of " + std::to_string(kMaxKeyLength) + " bytes");
-    }
+    read.unusable[i] = codesProblem(fields[i]);
+    // Each secret copied once, into its place.
+    if (read.unusable[i].empty()) account.secret.assign(fields[i].secret);
   }
   batch = std::move(read);
   return "";
@@ -312,18 +288,4 @@ std::string migrationUri(const std::vector<MigrationAccount>& accounts, std::int
   wipe(base64);
   if (uri.size() > kMaxKeyLength) wipe(uri);
   return uri;
-}
-
-bool fitsExportLine(const MigrationAccount& account) {
-  std::string uri;
-  appendKeyUri(uri, account.secret, account.site, account.account);
-  bool fits = uri.size() <= kMaxKeyLength;
-  wipe(uri);
-  // The largest numbers of a batch, and an id of ten bytes, as a negative one takes.
-  std::vector<MigrationAccount> alone(1, account);
-  std::string line = migrationUri(alone, INT32_MAX, INT32_MAX - 1, -1);
-  fits = fits && !line.empty();
-  wipe(line);
-  wipe(alone[0].secret);
-  return fits;
 }

@@ -1,5 +1,6 @@
 #include "record_text.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
 
@@ -80,4 +81,13 @@ void appendRecordLine(std::string& line, std::int64_t id, std::string_view site,
   line += "\tAccount: ";
   appendEscaped(line, account);
   ((line += "\tGenerated code: ") += code) += '\n';
+}
+
+bool holdsIgnoringCase(std::string_view text, std::string_view part) {
+  const auto lower = [](char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  };
+  return part.empty() ||
+         std::search(text.begin(), text.end(), part.begin(), part.end(),
+                     [&](char c, char p) { return lower(c) == lower(p); }) != text.end();
 }

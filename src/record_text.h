@@ -14,6 +14,9 @@ std::string controlProblem(const std::string& text);
 // a backslash included, is appended as it is.
 void appendEscaped(std::string& line, std::string_view text);
 
+// Whether `text` holds `part`, ASCII letters compared in either case and other bytes exactly.
+bool holdsIgnoringCase(std::string_view text, std::string_view part);
+
 // Appends one record's line as lscodes shows it, its site and account escaped, newline included.
 void appendRecordLine(std::string& line, std::int64_t id, std::string_view site,
                       std::string_view account, const std::string& code);

@@ -91,7 +91,7 @@ bool createTable(sqlite3* db) {
     return false;
   }
   const std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)> finalized(stmt,
-                                                                              &sqlite3_finalize);
+                                                                             &sqlite3_finalize);
   const int found = sqlite3_step(stmt);
   if (found == SQLITE_DONE) return execute(db, sql_create_table, kContext);
   if (found != SQLITE_ROW) {
