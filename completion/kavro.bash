@@ -7,7 +7,7 @@ _kavro() {
 
     if ((COMP_CWORD == 1)); then
         mapfile -t COMPREPLY < <(compgen -W \
-            'addcode delcode lscodes vercode exportcodes --help --version' -- "$cur")
+            'addcode delcode lscodes vercode exportcodes importcodes --help --version' -- "$cur")
         return
     fi
 
@@ -37,8 +37,8 @@ _kavro() {
         # creates or changes the file; no output at all without the file or sqlite3. The file
         # may come from anyone: only whole numbers are taken from it, and nothing it holds is
         # ever expanded by the shell.
-        if [[ ${COMP_WORDS[1]} == @(delcode|exportcodes) && $option == --id && -f kavro.db ]] &&
-            type -P sqlite3 >/dev/null; then
+        if [[ ${COMP_WORDS[1]} == @(delcode|lscodes|exportcodes) && $option == --id &&
+            -f kavro.db ]] && type -P sqlite3 >/dev/null; then
             local id
             while IFS= read -r id; do
                 [[ $id == "${cur#--id=}"* ]] && COMPREPLY+=("$id")
@@ -54,7 +54,8 @@ _kavro() {
     case ${COMP_WORDS[1]} in
     addcode) options='--key= --site= --account=' ;;
     delcode) options='--id=' ;;
-    exportcodes) options='--id= --format=' ;;
+    lscodes) options='--id= --site= --account=' ;;
+    exportcodes) options='--id= --site= --account= --format=' ;;
     vercode) options='--code= --key=' ;;
     *) return ;;
     esac

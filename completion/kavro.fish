@@ -20,6 +20,7 @@ function __kavro_complete
         printf '%s\t%s\n' addcode 'add a secret' delcode 'delete a secret' \
             lscodes 'list the secrets and their current codes' \
             vercode 'check a code against a key' exportcodes 'export secrets as otpauth URIs' \
+            importcodes 'add the secrets of URIs and exports read from standard input' \
             --help 'show the usage' --version 'show the version'
         return
     end
@@ -33,7 +34,7 @@ function __kavro_complete
                 printf '%s\t%s\n' --key=- 'read the key from standard input'
             case exportcodes:--format
                 printf '%s\n' --format=uri --format=migration
-            case delcode:--id exportcodes:--id
+            case delcode:--id lscodes:--id exportcodes:--id
                 for id in (__kavro_ids)
                     echo -- --id=$id
                 end
@@ -47,10 +48,14 @@ function __kavro_complete
             set options --key= 'secret key' --site= 'site name' --account= 'account name'
         case delcode
             set options --id= 'id of the secret'
+        case lscodes
+            set options --id= 'id of the secret' --site= 'text in the site name' \
+                --account= 'text in the account name'
         case vercode
             set options --code= 'code to check' --key= 'secret key'
         case exportcodes
-            set options --id= 'id of the secret' --format= 'output format'
+            set options --id= 'id of the secret' --site= 'text in the site name' \
+                --account= 'text in the account name' --format= 'output format'
     end
     for i in (seq 1 2 (count $options))
         string match -q -- "$options[$i]*" $words[3..-1]; and continue
