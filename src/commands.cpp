@@ -187,7 +187,8 @@ int storeTransfer(sqlite3* db, const Transfer& transfer, bool asCode) {
   }
   const StatementPtr insert(prepareStatement(db, sql_insert), &sqlite3_finalize);
   if (!insert) return 1;
-  std::string codes;  // kCodeDigits for each account stored
+  std::string codes;   // kCodeDigits for each account stored
+  std::string secret;  // one buffer for every account's key bytes
   std::string key;
   for (std::uint32_t i = 0; i < count; ++i) {
     if (fates[i] != Fate::kNew) continue;
@@ -200,12 +201,17 @@ int storeTransfer(sqlite3* db, const Transfer& transfer, bool asCode) {
       return false;
     });
     if (fates[i] != Fate::kNew) continue;
+    // Wiped first, so that a buffer given back for more room holds no key.
+    wipe(secret);
+    secret.assign(held.secret);
     // The code first, so that a run that cannot compute one stores nothing.
-    const std::optional<std::string> code =
-        generateOTP(std::string(held.secret), kTimeStep, kCodeDigits, now);
-    if (!code) return 1;
+    const std::optional<std::string> code = generateOTP(secret, kTimeStep, kCodeDigits, now);
+    if (!code) {
+      wipe(secret);
+      return 1;
+    }
     codes += *code;
-    key = base32Encode(std::string(held.secret));
+    key = base32Encode(secret);
     sqlite3_bind_text(insert.get(), 1, key.c_str(), -1, SQLITE_STATIC);
     sqlite3_bind_text(insert.get(), 2, held.site.data(), static_cast<int>(held.site.size()),
                       SQLITE_STATIC);
@@ -215,12 +221,14 @@ int storeTransfer(sqlite3* db, const Transfer& transfer, bool asCode) {
     sqlite3_reset(insert.get());
     wipe(key);
     if (!inserted) {
+      wipe(secret);
       reportStoreError(kInsertError, db);
       return 1;
     }
     fates[i] = Fate::kStored;
     ids[i] = sqlite3_last_insert_rowid(db);
   }
+  wipe(secret);
   if (!execute(db, sql_commit, kInsertError)) return 1;
 
   std::string line;
