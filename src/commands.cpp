@@ -125,75 +125,75 @@ std::uint64_t identityHash(std::string_view secret, std::string_view site,
   return hash;
 }
 
-bool sameAccount(const HeldAccount& held, std::string_view secret, std::string_view site,
-                 std::string_view account) {
-  return held.secret == secret && held.site == site && held.account == account;
-}
-
 // What becomes of each account of a transfer.
 enum class Fate : char { kNew, kStoredBefore, kEarlierInRun, kStored };
 
-// Stores the accounts of `transfer` that neither the store nor an earlier account of it holds, in
-// one transaction, and writes each as lscodes shows it or, for `asCode`, its "Generated code: "
-// line; an account passed over is named on standard error. The store is read once for that, in
-// the transaction, so that no other run adds the same account in between. Returns 0, or 1 after
-// an error line.
-int storeTransfer(sqlite3* db, const Transfer& transfer, bool asCode) {
-  const std::time_t now = std::time(nullptr);
-  const std::size_t count = transfer.starts.size();
-  std::vector<std::pair<std::uint64_t, std::uint32_t>> index;  // by hash, then by place
-  index.reserve(count);
-  for (std::uint32_t i = 0; i < count; ++i) {
+// The accounts of a transfer by the hash of what they are, then by place.
+using TransferIndex = std::vector<std::pair<std::uint64_t, std::uint32_t>>;
+
+TransferIndex indexTransfer(const Transfer& transfer) {
+  TransferIndex index;
+  index.reserve(transfer.starts.size());
+  for (std::uint32_t i = 0; i < transfer.starts.size(); ++i) {
     const HeldAccount held = heldAccount(transfer, i);
     index.emplace_back(identityHash(held.secret, held.site, held.account), i);
   }
   std::sort(index.begin(), index.end());
-  // The accounts of `transfer` that are the one given, in their order.
-  const auto matches = [&](std::string_view secret, std::string_view site, std::string_view account,
-                           const auto& each) {
-    const std::uint64_t hash = identityHash(secret, site, account);
-    for (auto it = std::lower_bound(index.begin(), index.end(), std::pair{hash, 0U});
-         it != index.end() && it->first == hash; ++it) {
-      if (sameAccount(heldAccount(transfer, it->second), secret, site, account) &&
-          !each(it->second)) {
-        return;
-      }
-    }
-  };
+  return index;
+}
 
-  std::vector<Fate> fates(count, Fate::kNew);
-  std::vector<std::int64_t> ids(count, 0);
-  // A transaction left open is rolled back as the run closes the store.
-  if (!execute(db, sql_begin, kInsertError)) return 1;
-  {
-    const StatementPtr select(prepareStatement(db, sql_select), &sqlite3_finalize);
-    if (!select) return 1;
-    std::string secret;
-    const Invocation all;
-    const int status =
-        eachRecord(db, select.get(), all, secret,
-                   [&](std::int64_t id, std::string_view site, std::string_view account) {
-                     matches(secret, site, account, [&](std::uint32_t i) {
-                       if (fates[i] == Fate::kNew) {
-                         fates[i] = Fate::kStoredBefore;
-                         ids[i] = id;
-                       }
-                       return true;
-                     });
+// Calls `each` with the place of every account of the transfer that has these key bytes, site and
+// account, in order, until it returns false.
+void forEachSame(const Transfer& transfer, const TransferIndex& index, std::string_view secret,
+                 std::string_view site, std::string_view account,
+                 const std::function<bool(std::uint32_t)>& each) {
+  const std::uint64_t hash = identityHash(secret, site, account);
+  for (auto it = std::lower_bound(index.begin(), index.end(), std::pair{hash, 0U});
+       it != index.end() && it->first == hash; ++it) {
+    const HeldAccount held = heldAccount(transfer, it->second);
+    if (held.secret == secret && held.site == site && held.account == account &&
+        !each(it->second)) {
+      return;
+    }
+  }
+}
+
+// Marks each account that the store holds already with the id of its first record there: one
+// pass over the records, however many accounts. Returns 1 after an error line, else 0.
+int markStored(sqlite3* db, const Transfer& transfer, const TransferIndex& index,
+               std::vector<Fate>& fates, std::vector<std::int64_t>& ids) {
+  const StatementPtr select(prepareStatement(db, sql_select), &sqlite3_finalize);
+  if (!select) return 1;
+  std::string secret;
+  const int status =
+      eachRecord(db, select.get(), Invocation(), secret,
+                 [&](std::int64_t id, std::string_view site, std::string_view account) {
+                   forEachSame(transfer, index, secret, site, account, [&](std::uint32_t i) {
+                     if (fates[i] == Fate::kNew) {
+                       fates[i] = Fate::kStoredBefore;
+                       ids[i] = id;
+                     }
                      return true;
                    });
-    wipe(secret);
-    if (status != 0) return 1;
-  }
+                   return true;
+                 });
+  wipe(secret);
+  return status;
+}
+
+// Inserts each account still new but for one that an earlier account is, appending its code for
+// `now` to `codes`. Returns 1 after an error line, else 0.
+int insertNew(sqlite3* db, const Transfer& transfer, const TransferIndex& index, std::time_t now,
+              std::vector<Fate>& fates, std::vector<std::int64_t>& ids, std::string& codes) {
   const StatementPtr insert(prepareStatement(db, sql_insert), &sqlite3_finalize);
   if (!insert) return 1;
-  std::string codes;   // kCodeDigits for each account stored
-  std::string secret;  // one buffer for every account's key bytes
+  std::string secret;  // one buffer for every account's key bytes, wiped before each
   std::string key;
-  for (std::uint32_t i = 0; i < count; ++i) {
+  int status = 0;
+  for (std::uint32_t i = 0; i < fates.size() && status == 0; ++i) {
     if (fates[i] != Fate::kNew) continue;
     const HeldAccount held = heldAccount(transfer, i);
-    matches(held.secret, held.site, held.account, [&](std::uint32_t earlier) {
+    forEachSame(transfer, index, held.secret, held.site, held.account, [&](std::uint32_t earlier) {
       if (earlier >= i) return false;
       if (fates[earlier] != Fate::kStored) return true;
       fates[i] = Fate::kEarlierInRun;
@@ -201,14 +201,13 @@ int storeTransfer(sqlite3* db, const Transfer& transfer, bool asCode) {
       return false;
     });
     if (fates[i] != Fate::kNew) continue;
-    // Wiped first, so that a buffer given back for more room holds no key.
     wipe(secret);
     secret.assign(held.secret);
     // The code first, so that a run that cannot compute one stores nothing.
     const std::optional<std::string> code = generateOTP(secret, kTimeStep, kCodeDigits, now);
     if (!code) {
-      wipe(secret);
-      return 1;
+      status = 1;
+      break;
     }
     codes += *code;
     key = base32Encode(secret);
@@ -217,23 +216,39 @@ int storeTransfer(sqlite3* db, const Transfer& transfer, bool asCode) {
                       SQLITE_STATIC);
     sqlite3_bind_text(insert.get(), 3, held.account.data(), static_cast<int>(held.account.size()),
                       SQLITE_STATIC);
-    const bool inserted = sqlite3_step(insert.get()) == SQLITE_DONE;
+    if (sqlite3_step(insert.get()) != SQLITE_DONE) {
+      reportStoreError(kInsertError, db);
+      status = 1;
+    }
     sqlite3_reset(insert.get());
     wipe(key);
-    if (!inserted) {
-      wipe(secret);
-      reportStoreError(kInsertError, db);
-      return 1;
-    }
     fates[i] = Fate::kStored;
     ids[i] = sqlite3_last_insert_rowid(db);
   }
   wipe(secret);
-  if (!execute(db, sql_commit, kInsertError)) return 1;
+  return status;
+}
 
+// Stores the accounts of `transfer` that neither the store nor an earlier account of it holds, in
+// one transaction, and writes each as lscodes shows it or, for `asCode`, its "Generated code: "
+// line; an account passed over is named on standard error. The store is read for that in the
+// transaction, so that no other run adds the same account in between. Returns 0, or 1 after an
+// error line.
+int storeTransfer(sqlite3* db, const Transfer& transfer, bool asCode) {
+  const std::time_t now = std::time(nullptr);
+  const TransferIndex index = indexTransfer(transfer);
+  std::vector<Fate> fates(transfer.starts.size(), Fate::kNew);
+  std::vector<std::int64_t> ids(fates.size(), 0);
+  std::string codes;  // kCodeDigits for each account stored, in order
+  // A transaction left open is rolled back as the run closes the store.
+  if (!execute(db, sql_begin, kInsertError) || markStored(db, transfer, index, fates, ids) != 0 ||
+      insertNew(db, transfer, index, now, fates, ids, codes) != 0 ||
+      !execute(db, sql_commit, kInsertError)) {
+    return 1;
+  }
   std::string line;
   std::size_t shown = 0;
-  for (std::uint32_t i = 0; i < count; ++i) {
+  for (std::uint32_t i = 0; i < fates.size(); ++i) {
     const HeldAccount held = heldAccount(transfer, i);
     if (fates[i] != Fate::kStored) {
       std::cerr << "Already stored as ID " << ids[i] << ": " << placeOf(held) << std::endl;

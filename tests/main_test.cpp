@@ -336,6 +336,10 @@ TEST(Kavro, AsksForKeyOnTerminalUnseen) {
        "Error reading key: standard input is a terminal other than the "
        "controlling one\r\n",
        1 << 8},
+      {KAVRO_BIN_DIR "/kavro importcodes", "",
+       "Error reading key: standard input is a terminal, where the secrets would show: give a "
+       "file or a pipe\r\n",
+       1 << 8},
       {"LD_PRELOAD=" KAVRO_FAILING_READ " " + kavro, "",
        ask + "\r\nError reading key: Resource temporarily unavailable\r\n", 1 << 8},
       {"trap '' TERM; " + kavro, "AB|<TERM>|\n", ask + no, 0},
