@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "otp.h"
+#include "record_text.h"
 
 namespace {
 
@@ -43,12 +44,6 @@ std::optional<char> hexByte(std::string_view digits) {
   return static_cast<char>(high * 16 + low);
 }
 
-// Whether `text` holds `lower` anywhere, without regard to case.
-bool containsIgnoringCase(const std::string& text, const std::string& lower) {
-  return std::search(text.begin(), text.end(), lower.begin(), lower.end(),
-                     [](char c, char l) { return lowerCase(c) == l; }) != text.end();
-}
-
 // Why the parameter `name` is refused as a near miss of `known`. The name is quoted only where
 // it can hold no value: it came before an "=" and is printable ASCII, so neither a secret that
 // lacks its "=" nor a byte that acts on the terminal reaches the message.
@@ -72,7 +67,7 @@ std::string readParameter(std::string_view pair, std::string& value, Parameters&
   if (!name) return "'%' not followed by two hex digits in a parameter";
   if (name->find('=') != std::string::npos) return "'%3D' in a parameter name: write it =";
   for (const Known& known : kKnown) {
-    if (!containsIgnoringCase(*name, known.name)) continue;
+    if (!holdsIgnoringCase(*name, known.name)) continue;
     // Holding the known name, it is that name only where it is no longer.
     if (name->size() != std::string_view(known.name).size()) {
       return nearMissProblem(*name, known.name, equals < pair.size());
