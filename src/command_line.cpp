@@ -294,10 +294,10 @@ bool completeOptions(const Command& command, Invocation& invocation,
   }
   if (command.carryOut == addCode) return completeAdd(invocation, appname);
   if (command.carryOut == importCodes) return completeImport(invocation);
-  for (const Option* option : command.needs) {
-    if (!checkOption(option, invocation, appname)) return false;
-  }
-  return command.carryOut != verifyCode || completeKeyToCheck(invocation, appname);
+  return std::all_of(
+             command.needs.begin(), command.needs.end(),
+             [&](const Option* option) { return checkOption(option, invocation, appname); }) &&
+         (command.carryOut != verifyCode || completeKeyToCheck(invocation, appname));
 }
 
 }  // namespace

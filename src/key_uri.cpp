@@ -210,7 +210,7 @@ void appendKeyUri(std::string& uri, const std::string& secret, std::string_view 
       return size + (unreserved(c) ? 1 : 3);
     });
   };
-  const auto appendEscaped = [&](std::string_view text) {
+  const auto appendPercentEscaped = [&](std::string_view text) {
     std::size_t plain = 0;  // where the text not yet appended starts
     for (std::size_t i = 0; i < text.size(); ++i) {
       if (unreserved(text[i])) continue;
@@ -231,13 +231,13 @@ void appendKeyUri(std::string& uri, const std::string& secret, std::string_view 
   uri.reserve(uri.size() + kStart.size() + siteSize + escapedSize(account) + kSecret.size() +
               base32.size() + 1);
   uri += kStart;
-  appendEscaped(site);
+  appendPercentEscaped(site);
   uri += ':';
-  appendEscaped(account);
+  appendPercentEscaped(account);
   (uri += kSecret) += base32;
   wipe(base32);
   if (!site.empty()) {
     uri += kIssuer;
-    appendEscaped(site);
+    appendPercentEscaped(site);
   }
 }

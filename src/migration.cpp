@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <initializer_list>
+#include <numeric>
 #include <optional>
 #include <string_view>
 #include <utility>
@@ -234,11 +235,12 @@ std::string migrationUri(const std::vector<MigrationAccount>& accounts, std::int
   // three int32 fields of up to eleven bytes. One account's message is less.
   constexpr std::size_t kAccountFields = 3 * 3 + 1 + 3 * 2 + 3;
   constexpr std::size_t kBatchFields = 2 + 3 * 11;
-  std::size_t room = kBatchFields;
-  for (const MigrationAccount& account : accounts) {
-    room +=
-        account.secret.size() + account.site.size() * 2 + account.account.size() + kAccountFields;
-  }
+  const std::size_t room = std::accumulate(accounts.begin(), accounts.end(), kBatchFields,
+                                           [](std::size_t sum, const MigrationAccount& account) {
+                                             return sum + account.secret.size() +
+                                                    account.site.size() * 2 +
+                                                    account.account.size() + kAccountFields;
+                                           });
   // More than the longest line, it is too long for one even less all that the fields may add (225
   // bytes at most): the base64 of the rest is a third longer.
   if (room > kMaxKeyLength) return "";

@@ -141,7 +141,7 @@ std::string readTransferLine(const std::string& text, std::uint32_t line, Transf
   }
   if (!isKeyUri(text)) return "not an otpauth:// URI or a phone app's export";
   KeyUri uri;
-  const std::string problem = parseKeyUri(text, uri);
+  std::string problem = parseKeyUri(text, uri);
   if (!problem.empty()) return problem;
   MigrationAccount account{base32Decode(uri.secret), uri.site.value_or(""),
                            uri.account.value_or("")};
