@@ -191,7 +191,6 @@ int insertNew(sqlite3* db, const Transfer& transfer, const TransferIndex& index,
   std::string key;
   int status = 0;
   for (std::uint32_t i = 0; i < fates.size() && status == 0; ++i) {
-    if (fates[i] != Fate::kNew) continue;
     const HeldAccount held = heldAccount(transfer, i);
     forEachSame(transfer, index, held.secret, held.site, held.account, [&](std::uint32_t earlier) {
       if (earlier >= i) return false;

@@ -306,6 +306,9 @@ $ export LD_PRELOAD=$FREED && kavro lscodes >/dev/null && kavro exportcodes --fo
 ! Cannot export ID 18: its key holds not one whole byte
 ! Cannot export ID 20: its line would be longer than the 4096 bytes of a key
 ! Cannot export ID 20: its line would be longer than the 4096 bytes of a key
+$ printf 'otpauth://totp/f:1?secret=%s\notpauth://totp/f:2?secret=GEZDG\n' $K | LD_PRELOAD=$FREED kavro importcodes | cut -f1-3
+ID: 21	Site: f	Account: 1
+ID: 22	Site: f	Account: 2
 )");
 }
 
