@@ -247,6 +247,8 @@ $ kavro vercode --code=1 --key=otpauth-migration://offline?data=EAEYASj5%2F%2F%2
 $ kavro addcode --key=otpauth-migration://offline?data=CiYKFDEyMzQ1Njc4OTAxMjM0NTY3ODkwEghFeDphbGljZRoCRXgwAgomChQxMjM0NTY3ODkwMTIzNDU2Nzg5MBIMR2l0IEh1YjogYm9iMAIKIwoUMTIzNDU2Nzg5MDEyMzQ1Njc4OTASBWNhcm9sIAEoATACEAEYASj5%2F%2F%2F%2F%2F%2F%2F%2F%2F%2F8B --site=s => ! Invalid key: an export names its own sites and accounts: give no --site or --account
 $ printf 'otpauth://totp/a:b?secret=%s\n\nnot a URI\n' $K | kavro importcodes => ! Invalid key: line 3: not an otpauth:// URI or a phone app's export
 $ kavro importcodes --site=s </dev/null => ! Invalid key: importcodes takes the sites and accounts its lines name: give no --site or --account
+$ { printf '%04097d\n' 0; echo bad; } | kavro importcodes => ! Invalid key: line 1: too long: more than 4096 bytes
+$ kavro importcodes <&- => ! Error reading key: Bad file descriptor
 $ ls && kavro lscodes
 % CREATE TRIGGER t BEFORE INSERT ON records WHEN NEW.account = 'carol' BEGIN SELECT RAISE(ABORT, 'no carol'); END
 $ kavro addcode --key=otpauth-migration://offline?data=CiYKFDEyMzQ1Njc4OTAxMjM0NTY3ODkwEghFeDphbGljZRoCRXgwAgomChQxMjM0NTY3ODkwMTIzNDU2Nzg5MBIMR2l0IEh1YjogYm9iMAIKIwoUMTIzNDU2Nzg5MDEyMzQ1Njc4OTASBWNhcm9sIAEoATACEAEYASj5%2F%2F%2F%2F%2F%2F%2F%2F%2F%2F8B => ! Error inserting data: no carol
@@ -269,9 +271,9 @@ ID: 10	Site: S	Account: u8	Generated code: CODE
 ID: 11	Site: S	Account: u9	Generated code: CODE
 ID: 12	Site: S	Account: u10	Generated code: CODE
 ! Skipped: account 4 (Site: S, Account: u4): HOTP, not TOTP
-$ printf 'otpauth://totp/s:a?secret=%s\r\n \n\notpauth://totp/s:a?secret=gezd%%20gnbv%%20gy3t%%20qojq%%20gezd%%20gnbv%%20gy3t%%20qojq\n' $K | kavro importcodes 2>&1
+$ printf 'otpauth://totp/s:a?secret=%s\r\n \n\t\n\notpauth://totp/s:a?secret=gezd%%20gnbv%%20gy3t%%20qojq%%20gezd%%20gnbv%%20gy3t%%20qojq\n' $K | LD_PRELOAD=$BAD_READ kavro importcodes 2>&1
 ID: 13	Site: s	Account: a	Generated code: CODE
-Already stored as ID 13: line 4, account 1 (Site: s, Account: a)
+Already stored as ID 13: line 5, account 1 (Site: s, Account: a)
 $ kavro lscodes --site=GIT --account=O && kavro exportcodes --site=zz --id=1; kavro lscodes --id=99
 ID: 2	Site: Git Hub	Account: bob	Generated code: CODE
 ! No record matches --id=1 --site=zz
