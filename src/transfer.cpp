@@ -134,9 +134,7 @@ std::string readTransferLine(const std::string& text, std::uint32_t line, Transf
                  batch.unusable[i]);
       wipe(batch.accounts[i].secret);
     }
-    if (batch.batchSize > 1) {
-      transfer.parts.push_back({batch.batchId, batch.batchIndex, batch.batchSize});
-    }
+    transfer.parts.push_back({batch.batchId, batch.batchIndex, batch.batchSize});
     return "";
   }
   if (!isKeyUri(text)) return "not an otpauth:// URI or a phone app's export";

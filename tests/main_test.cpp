@@ -291,7 +291,8 @@ $ kavro exportcodes --format=qr => ! Invalid format: qr
 $ kavro addcode --key="otpauth://totp/%20x:?secret=$K&issuer=%20x" && kavro addcode --key="otpauth://totp/:a%3Ab?secret=$K" && for i in 1 2; do kavro addcode --key=$(printf %04062d | tr 0 A) --site=s --account=$i >/dev/null; done
 Generated code: CODE
 Generated code: CODE
-$ kavro addcode --key=$(printf %04063d | tr 0 A) --site=s --account=a; kavro addcode --key=$K --site=s --account='  bob'
+$ kavro addcode --key=$(printf %04063d | tr 0 A) --site=s --account=a; kavro addcode --key=$K --account=a --site=$(printf %01000d 0 | tr 0 '#'); kavro addcode --key=$K --site=s --account='  bob'
+! Invalid record: key, site and account would make an export line longer than 4096 bytes
 ! Invalid record: key, site and account would make an export line longer than 4096 bytes
 ! Invalid account: it begins with a space, which no otpauth URI keeps
 $ kavro lscodes | cut -f2- >all && kavro exportcodes >all.uri && kavro exportcodes --format=migration >all.m && for f in all.uri all.m; do mkdir -m 700 d$f && (cd d$f && kavro importcodes <../$f >/dev/null && kavro lscodes | cut -f2- | cmp - ../all && kavro importcodes <../$f >out 2>err && ! [ -s out ] && grep -c Already err); done && wc -l <all.m
@@ -303,14 +304,20 @@ $ LD_PRELOAD=$FREED kavro exportcodes >out; s=$?; wc -l <out; exit $s
 18
 ! Cannot export ID 18: its key holds not one whole byte
 ! Cannot export ID 20: its line would be longer than the 4096 bytes of a key
-$ export LD_PRELOAD=$FREED && kavro lscodes >/dev/null && kavro exportcodes --format=migration | wc -l && kavro exportcodes --id=20
+$ export LD_PRELOAD=$FREED && kavro lscodes >/dev/null && kavro exportcodes --format=migration | wc -l && kavro exportcodes --id=20; kavro exportcodes --format=migration --id=20
 3
 ! Cannot export ID 18: its key holds not one whole byte
+! Cannot export ID 20: its line would be longer than the 4096 bytes of a key
 ! Cannot export ID 20: its line would be longer than the 4096 bytes of a key
 ! Cannot export ID 20: its line would be longer than the 4096 bytes of a key
 $ printf 'otpauth://totp/f:1?secret=%s\notpauth://totp/f:2?secret=GEZDG\n' $K | LD_PRELOAD=$FREED kavro importcodes | cut -f1-3
 ID: 21	Site: f	Account: 1
 ID: 22	Site: f	Account: 2
+$ printf '%s\n' otpauth-migration://offline?data=CiQKFDEyMzQ1Njc4OTAxMjM0NTY3ODkwEgNwOjEaAXAgASgBMAIQARgCIAAoAQ%3D%3D otpauth-migration://offline?data=CiQKFDEyMzQ1Njc4OTAxMjM0NTY3ODkwEgNwOjIaAXAgASgBMAIQARgCIAEoAg%3D%3D | kavro importcodes 2>&1 | cut -f1-3
+ID: 23	Site: p	Account: 1
+ID: 24	Site: p	Account: 2
+Warning: this is part 1 of 2 of the export: add the other parts as well
+Warning: this is part 2 of 2 of the export: add the other parts as well
 )");
 }
 
@@ -319,6 +326,8 @@ TEST(Kavro, GivesUpOnALockHeldPastTheWait) {
 $ kavro lscodes
 % BEGIN IMMEDIATE
 $ kavro addcode --key=AA --site=s --account=a => ! Error inserting data: database is locked
+% BEGIN EXCLUSIVE
+$ kavro lscodes => ! Error creating table: database is locked
 )");
 }
 
