@@ -116,20 +116,22 @@ int eachRecord(sqlite3* db, sqlite3_stmt* stmt, const Invocation& invocation, st
 }
 
 // The identity of an account for telling one stored already: its key bytes, site and account.
-std::uint64_t identityHash(std::string_view secret, std::string_view site,
+// Accounts of one hash are told apart by their texts, so that 32 bits are enough, and an index
+// entry takes eight bytes.
+std::uint32_t identityHash(std::string_view secret, std::string_view site,
                            std::string_view account) {
-  std::uint64_t hash = 0;
+  std::size_t hash = 0;
   for (const std::string_view text : {secret, site, account}) {
     hash ^= std::hash<std::string_view>{}(text) + 0x9e3779b97f4a7c15U + (hash << 6) + (hash >> 2);
   }
-  return hash;
+  return static_cast<std::uint32_t>(hash ^ (hash >> 32U));
 }
 
 // What becomes of each account of a transfer.
 enum class Fate : char { kNew, kStoredBefore, kEarlierInRun, kStored };
 
 // The accounts of a transfer by the hash of what they are, then by place.
-using TransferIndex = std::vector<std::pair<std::uint64_t, std::uint32_t>>;
+using TransferIndex = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
 
 TransferIndex indexTransfer(const Transfer& transfer) {
   TransferIndex index;
@@ -147,7 +149,7 @@ TransferIndex indexTransfer(const Transfer& transfer) {
 void forEachSame(const Transfer& transfer, const TransferIndex& index, std::string_view secret,
                  std::string_view site, std::string_view account,
                  const std::function<bool(std::uint32_t)>& each) {
-  const std::uint64_t hash = identityHash(secret, site, account);
+  const std::uint32_t hash = identityHash(secret, site, account);
   for (auto it = std::lower_bound(index.begin(), index.end(), std::pair{hash, 0U});
        it != index.end() && it->first == hash; ++it) {
     const HeldAccount held = heldAccount(transfer, it->second);
@@ -181,25 +183,40 @@ int markStored(sqlite3* db, const Transfer& transfer, const TransferIndex& index
   return status;
 }
 
-// Inserts each account still new but for one that an earlier account is, appending its code for
-// `now` to `codes`. Returns 1 after an error line, else 0.
-int insertNew(sqlite3* db, const Transfer& transfer, const TransferIndex& index, std::time_t now,
-              std::vector<Fate>& fates, std::vector<std::int64_t>& ids, std::string& codes) {
+// Marks each account still new that an earlier one is, with that one's place in `ids` for now:
+// the index holds them side by side.
+void markRepeated(const Transfer& transfer, const TransferIndex& index, std::vector<Fate>& fates,
+                  std::vector<std::int64_t>& ids) {
+  for (std::size_t first = 0; first < index.size(); ++first) {
+    if (fates[index[first].second] != Fate::kNew) continue;
+    for (std::size_t next = first + 1;
+         next < index.size() && index[next].first == index[first].first; ++next) {
+      const std::uint32_t earlier = index[first].second;
+      const std::uint32_t later = index[next].second;
+      if (fates[earlier] != Fate::kNew || fates[later] != Fate::kNew) continue;
+      const HeldAccount a = heldAccount(transfer, earlier);
+      const HeldAccount b = heldAccount(transfer, later);
+      if (a.secret == b.secret && a.site == b.site && a.account == b.account) {
+        fates[later] = Fate::kEarlierInRun;
+        ids[later] = earlier;
+      }
+    }
+  }
+}
+
+// Inserts each account still new, appending its code for `now` to `codes`; one that an earlier
+// account is gets that one's id. Returns 1 after an error line, else 0.
+int insertNew(sqlite3* db, const Transfer& transfer, std::time_t now, std::vector<Fate>& fates,
+              std::vector<std::int64_t>& ids, std::string& codes) {
   const StatementPtr insert(prepareStatement(db, sql_insert), &sqlite3_finalize);
   if (!insert) return 1;
   std::string secret;  // one buffer for every account's key bytes, wiped before each
   std::string key;
   int status = 0;
   for (std::uint32_t i = 0; i < fates.size() && status == 0; ++i) {
-    const HeldAccount held = heldAccount(transfer, i);
-    forEachSame(transfer, index, held.secret, held.site, held.account, [&](std::uint32_t earlier) {
-      if (earlier >= i) return false;
-      if (fates[earlier] != Fate::kStored) return true;
-      fates[i] = Fate::kEarlierInRun;
-      ids[i] = ids[earlier];
-      return false;
-    });
+    if (fates[i] == Fate::kEarlierInRun) ids[i] = ids[static_cast<std::size_t>(ids[i])];
     if (fates[i] != Fate::kNew) continue;
+    const HeldAccount held = heldAccount(transfer, i);
     wipe(secret);
     secret.assign(held.secret);
     // The code first, so that a run that cannot compute one stores nothing.
@@ -239,9 +256,13 @@ int storeTransfer(sqlite3* db, const Transfer& transfer, bool asCode) {
   std::vector<Fate> fates(transfer.starts.size(), Fate::kNew);
   std::vector<std::int64_t> ids(fates.size(), 0);
   std::string codes;  // kCodeDigits for each account stored, in order
+  codes.reserve(kCodeDigits * fates.size());
   // A transaction left open is rolled back as the run closes the store.
-  if (!execute(db, sql_begin, kInsertError) || markStored(db, transfer, index, fates, ids) != 0 ||
-      insertNew(db, transfer, index, now, fates, ids, codes) != 0 ||
+  if (!execute(db, sql_begin, kInsertError) || markStored(db, transfer, index, fates, ids) != 0) {
+    return 1;
+  }
+  markRepeated(transfer, index, fates, ids);
+  if (insertNew(db, transfer, now, fates, ids, codes) != 0 ||
       !execute(db, sql_commit, kInsertError)) {
     return 1;
   }

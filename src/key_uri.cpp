@@ -111,6 +111,22 @@ std::string codesProblem(std::string_view type, const Parameters& parameters) {
   return "";
 }
 
+// Whether a URI keeps the byte as it is: the unreserved ones. Any other is escaped, a space as
+// %20, never "+", which is a plus.
+bool unreserved(char c) {
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '.' || c == '_' || c == '~';
+}
+
+std::size_t escapedSize(std::string_view text) {
+  return std::accumulate(text.begin(), text.end(), std::size_t{0},
+                         [](std::size_t size, char c) { return size + (unreserved(c) ? 1 : 3); });
+}
+
+constexpr std::string_view kStart = "otpauth://totp/";
+constexpr std::string_view kSecret = "?secret=";
+constexpr std::string_view kIssuer = "&issuer=";
+
 }  // namespace
 
 bool equalsIgnoringCase(std::string_view text, std::string_view lower) {
@@ -198,18 +214,14 @@ std::string parseKeyUri(const std::string& text, KeyUri& uri) {
   return "";
 }
 
+std::size_t keyUriSize(std::size_t secretSize, std::string_view site, std::string_view account) {
+  const std::size_t siteSize = site.empty() ? 1 : escapedSize(site) * 2 + 1 + kIssuer.size();
+  return kStart.size() + siteSize + escapedSize(account) + kSecret.size() +
+         (secretSize * 8 + 4) / 5;
+}
+
 void appendKeyUri(std::string& uri, const std::string& secret, std::string_view site,
                   std::string_view account) {
-  // Every byte but the unreserved ones escaped: a space as %20, never "+", which is a plus.
-  const auto unreserved = [](char c) {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||
-           c == '.' || c == '_' || c == '~';
-  };
-  const auto escapedSize = [&](std::string_view text) {
-    return std::accumulate(text.begin(), text.end(), std::size_t{0}, [&](std::size_t size, char c) {
-      return size + (unreserved(c) ? 1 : 3);
-    });
-  };
   const auto appendPercentEscaped = [&](std::string_view text) {
     std::size_t plain = 0;  // where the text not yet appended starts
     for (std::size_t i = 0; i < text.size(); ++i) {
@@ -221,15 +233,10 @@ void appendKeyUri(std::string& uri, const std::string& secret, std::string_view 
     }
     uri.append(text.substr(plain));
   };
-  constexpr std::string_view kStart = "otpauth://totp/";
-  constexpr std::string_view kSecret = "?secret=";
-  constexpr std::string_view kIssuer = "&issuer=";
-  std::string base32 = base32Encode(secret);
-  const std::size_t siteSize = site.empty() ? 1 : escapedSize(site) * 2 + 1 + kIssuer.size();
   // All the room first, the line end a caller writes after it too, so that the text is never
   // moved with the secret in it.
-  uri.reserve(uri.size() + kStart.size() + siteSize + escapedSize(account) + kSecret.size() +
-              base32.size() + 1);
+  uri.reserve(uri.size() + keyUriSize(secret.size(), site, account) + 1);
+  std::string base32 = base32Encode(secret);
   uri += kStart;
   appendPercentEscaped(site);
   uri += ':';

@@ -1,6 +1,7 @@
 // The otpauth URI: a key as services hand it out, read into its secret, site and account.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -56,3 +57,6 @@ std::optional<std::string> percentDecoded(std::string_view text);
 // secret is left where it was.
 void appendKeyUri(std::string& uri, const std::string& secret, std::string_view site,
                   std::string_view account);
+
+// The size of the otpauth URI that appendKeyUri appends for key bytes of `secretSize`.
+std::size_t keyUriSize(std::size_t secretSize, std::string_view site, std::string_view account);

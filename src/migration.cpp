@@ -184,6 +184,19 @@ void writeInt32(std::string& out, std::uint32_t number, std::int32_t value) {
   if (value != 0) writeVarintField(out, number, static_cast<std::uint64_t>(std::int64_t{value}));
 }
 
+// The payload at its longest: for each account its texts (the site twice, and the name's ":"),
+// the tags and two-byte lengths of three text fields (a longer one is past the line already),
+// three enum fields of two bytes, and its message's own tag and length; then the version and
+// three int32 fields of up to eleven bytes. One account's message is less.
+constexpr std::size_t kAccountFields = 3 * 3 + 1 + 3 * 2 + 3;
+constexpr std::size_t kBatchFields = 2 + 3 * 11;
+constexpr std::string_view kMigrationStart = "otpauth-migration://offline?data=";
+
+std::size_t accountRoom(const MigrationAccount& account) {
+  return account.secret.size() + account.site.size() * 2 + account.account.size() +
+         kAccountFields;
+}
+
 }  // namespace
 
 bool isMigrationUri(const std::string& key) {
@@ -229,18 +242,9 @@ std::string parseMigrationUri(const std::string& text, MigrationBatch& batch) {
 std::string migrationUri(const std::vector<MigrationAccount>& accounts, std::int32_t batchSize,
                          std::int32_t batchIndex, std::int32_t batchId) {
   if (accounts.size() > kMaxMigrationAccounts) return "";
-  // The payload at its longest: for each account its texts (the site twice, and the name's ":"),
-  // the tags and two-byte lengths of three text fields (a longer one is past the line already),
-  // three enum fields of two bytes, and its message's own tag and length; then the version and
-  // three int32 fields of up to eleven bytes. One account's message is less.
-  constexpr std::size_t kAccountFields = 3 * 3 + 1 + 3 * 2 + 3;
-  constexpr std::size_t kBatchFields = 2 + 3 * 11;
-  const std::size_t room = std::accumulate(accounts.begin(), accounts.end(), kBatchFields,
-                                           [](std::size_t sum, const MigrationAccount& account) {
-                                             return sum + account.secret.size() +
-                                                    account.site.size() * 2 +
-                                                    account.account.size() + kAccountFields;
-                                           });
+  const std::size_t room = std::accumulate(
+      accounts.begin(), accounts.end(), kBatchFields,
+      [](std::size_t sum, const MigrationAccount& account) { return sum + accountRoom(account); });
   // More than the longest line, it is too long for one even less all that the fields may add (225
   // bytes at most): the base64 of the rest is a third longer.
   if (room > kMaxKeyLength) return "";
@@ -274,7 +278,7 @@ std::string migrationUri(const std::vector<MigrationAccount>& accounts, std::int
       reinterpret_cast<unsigned char*>(base64.data()),
       reinterpret_cast<const unsigned char*>(payload.data()), static_cast<int>(payload.size()))));
   wipe(payload);
-  std::string uri = "otpauth-migration://offline?data=";
+  std::string uri(kMigrationStart);
   uri.reserve(uri.size() + 3 * base64.size());  // each byte escaped at most
   for (const char c : base64) {
     if (c == '+') {
@@ -290,4 +294,9 @@ std::string migrationUri(const std::vector<MigrationAccount>& accounts, std::int
   wipe(base64);
   if (uri.size() > kMaxKeyLength) wipe(uri);
   return uri;
+}
+
+std::size_t longestMigrationUri(const MigrationAccount& account) {
+  // Each character of the base64 escaped at most.
+  return kMigrationStart.size() + 3 * 4 * ((kBatchFields + accountRoom(account) + 2) / 3);
 }

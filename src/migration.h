@@ -47,3 +47,6 @@ std::string parseMigrationUri(const std::string& text, MigrationBatch& batch);
 inline constexpr std::size_t kMaxMigrationAccounts = 10;
 std::string migrationUri(const std::vector<MigrationAccount>& accounts, std::int32_t batchSize,
                          std::int32_t batchIndex, std::int32_t batchId);
+
+// A length that no transfer URI of `account` alone is longer than, cheap to reckon.
+std::size_t longestMigrationUri(const MigrationAccount& account);

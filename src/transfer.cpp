@@ -172,14 +172,15 @@ void wipe(Transfer& transfer) {
 }
 
 bool fitsExportLine(const MigrationAccount& account) {
-  std::string uri;
-  appendKeyUri(uri, account.secret, account.site, account.account);
-  bool fits = uri.size() <= kMaxKeyLength;
-  wipe(uri);
+  if (keyUriSize(account.secret.size(), account.site, account.account) > kMaxKeyLength) {
+    return false;
+  }
+  // Only an account near the limit has its transfer URI made to be measured.
+  if (longestMigrationUri(account) <= kMaxKeyLength) return true;
   // The largest numbers of a batch, and an id of ten bytes, as a negative one takes.
   std::vector<MigrationAccount> alone(1, account);
   std::string line = migrationUri(alone, INT32_MAX, INT32_MAX - 1, -1);
-  fits = fits && !line.empty();
+  const bool fits = !line.empty();
   wipe(line);
   wipe(alone[0].secret);
   return fits;

@@ -301,7 +301,7 @@ $ LD_PRELOAD=$FREED kavro exportcodes >out; s=$?; wc -l <out; exit $s
 18
 ! Cannot export ID 18: its key holds not one whole byte
 ! Cannot export ID 20: its line would be longer than the 4096 bytes of a key
-$ export LD_PRELOAD=$FREED && kavro lscodes >/dev/null && kavro exportcodes --format=migration | wc -l && kavro exportcodes --id=20; kavro exportcodes --format=migration --id=20
+$ LD_PRELOAD=$FREED kavro lscodes >/dev/null && LD_PRELOAD=$FREED kavro exportcodes --format=migration | wc -l && LD_PRELOAD=$FREED kavro exportcodes --id=20; LD_PRELOAD=$FREED kavro exportcodes --format=migration --id=20
 3
 ! Cannot export ID 18: its key holds not one whole byte
 ! Cannot export ID 20: its line would be longer than the 4096 bytes of a key
