@@ -137,18 +137,18 @@ bool equalsIgnoringCase(std::string_view text, std::string_view lower) {
 std::optional<std::string> percentDecoded(std::string_view text) {
   std::string decoded;
   decoded.reserve(text.size());
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '%') {
-      decoded.push_back(text[i]);
-      continue;
-    }
+  for (std::size_t i = 0; i < text.size(); i += 3) {
+    // The plain run up to the next escape in one append.
+    const std::size_t escape = std::min(text.find('%', i), text.size());
+    decoded.append(text.substr(i, escape - i));
+    i = escape;
+    if (i == text.size()) break;
     const std::optional<char> byte = hexByte(text.substr(i + 1, 2));
     if (!byte) {
       wipe(decoded);
       return std::nullopt;
     }
     decoded.push_back(*byte);
-    i += 2;
   }
   return decoded;
 }
@@ -158,7 +158,10 @@ void splitLabel(const std::string& issuer, const std::string& label, std::string
   const std::size_t colon = label.find(':');
   std::size_t accountStart = colon == std::string::npos ? 0 : colon + 1;
   // The first colon is the wrong one where the issuer has a colon of its own ("My:Site:alice").
-  if (label.compare(0, issuer.size() + 1, issuer + ':') == 0) accountStart = issuer.size() + 1;
+  if (label.size() > issuer.size() && label.compare(0, issuer.size(), issuer) == 0 &&
+      label[issuer.size()] == ':') {
+    accountStart = issuer.size() + 1;
+  }
   site = !issuer.empty() ? issuer : label.substr(0, colon == std::string::npos ? 0 : colon);
   account = label.substr(accountStart);
   account.erase(0, std::min(account.find_first_not_of(' '), account.size()));
@@ -203,9 +206,10 @@ std::string parseKeyUri(const std::string& text, KeyUri& uri) {
   read.unusable =
       codesProblem(std::string_view(text).substr(scheme.size(), slash - scheme.size()), parameters);
   if (read.unusable.empty() && noByte) read.unusable = "secret " + keyProblem;
+  if (!parameters.issuer) parameters.issuer.emplace();
+  const std::string& issuer = *parameters.issuer;
   std::string site;
   std::string account;
-  const std::string issuer = parameters.issuer.value_or("");
   splitLabel(issuer, *label, site, account);
   const bool colon = label->find(':') != std::string::npos;
   if (!issuer.empty() || colon) read.site = std::move(site);

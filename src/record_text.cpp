@@ -49,6 +49,7 @@ std::string controlShown(std::string_view text, std::size_t i, std::size_t lengt
 
 std::string controlProblem(const std::string& text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
+    if (static_cast<unsigned char>(text[i] - 0x20) < 0x5F) continue;  // printable ASCII
     const std::size_t length = controlLength(text, i);
     if (length > 0) {
       return controlShown(text, i, length, length == 1 ? "byte 0x%02X" : "U+%04X") +

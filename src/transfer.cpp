@@ -141,8 +141,8 @@ std::string readTransferLine(const std::string& text, std::uint32_t line, Transf
   KeyUri uri;
   std::string problem = parseKeyUri(text, uri);
   if (!problem.empty()) return problem;
-  MigrationAccount account{base32Decode(uri.secret), uri.site.value_or(""),
-                           uri.account.value_or("")};
+  MigrationAccount account{base32Decode(uri.secret), std::move(uri.site).value_or(""),
+                           std::move(uri.account).value_or("")};
   wipe(uri.secret);
   addAccount(transfer, account, line, 1, uri.unusable);
   wipe(account.secret);
