@@ -120,9 +120,10 @@ int eachRecord(sqlite3* db, sqlite3_stmt* stmt, const Invocation& invocation, st
 // entry takes eight bytes.
 std::uint32_t identityHash(std::string_view secret, std::string_view site,
                            std::string_view account) {
-  std::size_t hash = 0;
+  std::uint64_t hash = 0;  // of 64 bits where std::hash gives 32 as well
   for (const std::string_view text : {secret, site, account}) {
-    hash ^= std::hash<std::string_view>{}(text) + 0x9e3779b97f4a7c15U + (hash << 6) + (hash >> 2);
+    hash ^= std::uint64_t{std::hash<std::string_view>{}(text)} + 0x9e3779b97f4a7c15U +
+            (hash << 6U) + (hash >> 2U);
   }
   return static_cast<std::uint32_t>(hash ^ (hash >> 32U));
 }
