@@ -349,10 +349,10 @@ TEST(Kavro, AsksForKeyOnTerminalUnseen) {
        1 << 8},
       {"cd \"$(mktemp -d)\" && " KAVRO_BIN_DIR
        "/kavro addcode --key=AA --site=s --account=a && " KAVRO_BIN_DIR
-       "/kavro lscodes | cat; rm -r \"$PWD\"",
+       "/kavro lscodes && " KAVRO_BIN_DIR "/kavro lscodes | cat; rm -r \"$PWD\"",
        "",
        "Generated code: CODE\r\nCodes change in N s\r\nID: 1\tSite: s\tAccount: a\tGenerated code: "
-       "CODE\r\n",
+       "CODE\r\nCodes change in N s\r\nID: 1\tSite: s\tAccount: a\tGenerated code: CODE\r\n",
        0},
       {KAVRO_BIN_DIR "/kavro importcodes", "",
        "Error reading key: standard input is a terminal, where the secrets would show: give a "
