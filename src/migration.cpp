@@ -193,8 +193,7 @@ constexpr std::size_t kBatchFields = 2 + 3 * 11;
 constexpr std::string_view kMigrationStart = "otpauth-migration://offline?data=";
 
 std::size_t accountRoom(const MigrationAccount& account) {
-  return account.secret.size() + account.site.size() * 2 + account.account.size() +
-         kAccountFields;
+  return account.secret.size() + account.site.size() * 2 + account.account.size() + kAccountFields;
 }
 
 }  // namespace
@@ -297,6 +296,7 @@ std::string migrationUri(const std::vector<MigrationAccount>& accounts, std::int
 }
 
 std::size_t longestMigrationUri(const MigrationAccount& account) {
-  // Each character of the base64 escaped at most.
-  return kMigrationStart.size() + 3 * 4 * ((kBatchFields + accountRoom(account) + 2) / 3);
+  // Four base64 characters for each three bytes, each escaped at most.
+  const std::size_t groups = (kBatchFields + accountRoom(account) + 2) / 3;
+  return kMigrationStart.size() + groups * 4 * 3;
 }
