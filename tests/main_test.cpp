@@ -315,6 +315,11 @@ ID: 23	Site: p	Account: 1
 ID: 24	Site: p	Account: 2
 Warning: this is part 1 of 2 of the export: add the other parts as well
 Warning: this is part 2 of 2 of the export: add the other parts as well
+$ kavro addcode --key="otpauth://totp/s:a%1b?secret=$K"; kavro exportcodes >out; s=$?; wc -l <out; exit $s
+22
+! Skipped: account 1 (Site: s, Account: a\x1b): invalid account: byte 0x1B at position 2 is a control character
+! Cannot export ID 18: its key holds not one whole byte
+! Cannot export ID 20: its line would be longer than the 4096 bytes of a key
 )");
 }
 

@@ -83,6 +83,7 @@ TEST(Migration, RefusesNearMissesAndTellsWhatItCannotCompute) {
        "1: algorithm -1, not SHA1"},
       {kPrefix + "CgwKAWESAW4gASgCMAIQARgB", "1: 8 digits, not 6"},
       {kPrefix + "CgkSAW4gASgBMAIQARgB", "1: empty secret"},
+      {kPrefix + std::string(kMaxKeyLength - kPrefix.size(), 'A'), "data is not base64"},
       {kPrefix + std::string(kMaxKeyLength - kPrefix.size() + 1, 'A'),
        "too long: more than 4096 bytes"},
   };
