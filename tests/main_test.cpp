@@ -335,9 +335,9 @@ $ kavro lscodes => ! Error creating table: database is locked
 
 // On its terminal kavro asks for the key unseen, through stops in and out of the background while
 // the shell has echo off, as a line editor has, and leaves echo on however it ends (a raw wait
-// status of SIGINT) and no typed part for the shell. A part typed (between "|") waits for a
-// prompt, a text ending in ": ", then 0.1 s; "<TERM>", "<USR1>" and "<STOP>" send that signal to
-// the shell's children, the part after them coming 0.1 s later.
+// status of SIGINT), no typed part for the shell and no key in freed memory. A part typed
+// (between "|") waits for a prompt, a text ending in ": ", then 0.1 s; "<TERM>", "<USR1>" and
+// "<STOP>" send that signal to the shell's children, the part after them coming 0.1 s later.
 TEST(Kavro, AsksForKeyOnTerminalUnseen) {
   const std::string kavro = KAVRO_BIN_DIR "/kavro vercode --key=- --code=1";
   const std::string ask = "Secret key: ";
@@ -378,7 +378,8 @@ TEST(Kavro, AsksForKeyOnTerminalUnseen) {
       {"set -m; " + kavro + left, "JBSW|<TERM>", ask + "\r\nTerminated\r\nleft: []\r\n", 0},
       {kavro, "AB|<USR1>|\n", ask + "\r\nUser defined signal 1\r\n", (128 + SIGUSR1) << 8},
       {"stty raw; " + kavro + "; stty -raw", "AB\r", ask + "\nCode verified: false\n", 0},
-      {kavro + left, std::string(4095, 'A') + "\n",
+      {"LD_PRELOAD=" KAVRO_FREED_SCAN " " + kavro + left,
+       "5678901234567890" + std::string(4079, 'A') + "\n",
        ask + "\r\nInvalid key: too long: the terminal cuts a line at 4095 bytes\r\nleft: []\r\n",
        0},
       {"stty -icanon; " + kavro + left, std::string(5000, 'A') + "\n",
